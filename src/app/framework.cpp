@@ -14,7 +14,14 @@ CWinApp::~CWinApp() {
 
 CWinApp* CWinApp::Current() { return g_app; }
 
+nb::WindowId CWinApp::MainWindowHandle() {
+    if (g_app == nullptr || g_app->m_pMainWnd == nullptr) return 0;
+    return g_app->m_pMainWnd->GetSafeHwnd();
+}
+
 int CWinApp::Run() {
+    std::wstring module;
+    if (nb::Os().ModulePath(module, 260)) m_title = TitleFromModulePath(module);
     InitInstance();
     return ExitInstance();
 }
@@ -33,6 +40,7 @@ CDialog::~CDialog() {
 
 std::intptr_t CDialog::DoModal(nb::WindowId owner) {
     m_modal = true;
+    if (owner == 0) owner = CWinApp::MainWindowHandle();
     std::intptr_t r = nb::Os().RunModalDialog(m_templateId, owner, this);
     m_modal = false;
     return r;
@@ -40,6 +48,7 @@ std::intptr_t CDialog::DoModal(nb::WindowId owner) {
 
 bool CDialog::Create(nb::WindowId owner) {
     m_modal = false;
+    if (owner == 0) owner = CWinApp::MainWindowHandle();
     nb::WindowId hwnd = nb::Os().CreateDialogWindow(m_templateId, owner, this);
     if (hwnd != 0) m_hWnd = hwnd;
     return hwnd != 0;

@@ -16,6 +16,8 @@ inline uint16_t HiWord(std::uintptr_t v) { return static_cast<uint16_t>((v >> 16
 constexpr uint32_t kFirstRoutedCommand = 0x8000;  // 32768
 constexpr uint32_t kLastRoutedCommand = 0xEFFF;   // 61439
 
+class CDialog;
+
 class CWinApp {
 public:
     CWinApp();
@@ -36,9 +38,11 @@ public:
     const std::wstring& Title() const { return m_title; }
     void SetTitle(const std::wstring& title) { m_title = title; }
 
-    nb::WindowId m_pMainWnd = 0;
+    // The main window: owner of every dialog created without one.
+    CDialog* m_pMainWnd = nullptr;
 
     static CWinApp* Current();
+    static nb::WindowId MainWindowHandle();
 
 private:
     std::wstring m_title;

@@ -1,0 +1,94 @@
+// Host dialog: creates the supervisor, hides everything, and takes About and Exit from the
+// tray menu (they reach it through command routing from the supervisor window).
+#include "app/host_dlg.h"
+
+#include "app/layout.h"
+#include "resources/resource.h"
+#include "supervisor/main_dlg.h"
+
+CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+
+CnbmonitorDlg::CnbmonitorDlg()
+    : CDialog(IDD_HOSTDLG), m_icon(nb::Os().IconHandle(IDI_PROGRAM)) {}
+
+CnbmonitorDlg::~CnbmonitorDlg() {
+    delete m_supervisor;
+    m_supervisor = nullptr;
+}
+
+bool CnbmonitorDlg::PreTranslateMessage(const nb::TextMessage& msg) {
+    // Enter and Escape would end the dialog, and with it the program.
+    if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE))
+        return true;
+    return CDialog::PreTranslateMessage(msg);
+}
+
+bool CnbmonitorDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    nb::IPlatform& os = nb::Os();
+
+    std::wstring aboutText = os.LoadStringResource(IDS_ABOUTBOX);
+    if (!aboutText.empty()) os.AppendSystemMenuItem(m_hWnd, IDM_ABOUTBOX, aboutText);
+
+    os.SetWindowIcons(m_hWnd, IDI_PROGRAM);
+    os.RemoveAppWindowStyle(m_hWnd);
+
+    // The supervisor's start sequence runs inside Create and may end the process.
+    m_supervisor = new CMainDlg;
+    m_supervisor->Create();
+    nb::WindowId sup = m_supervisor->GetSafeHwnd();
+    os.SetTitle(sup, names::kSupervisorTitle);
+    os.ShowWin(sup, SW_HIDE);
+
+    os.HideAtOrigin(m_hWnd);
+    return true;
+}
+
+bool CnbmonitorDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
+                              std::intptr_t* result) {
+    static const MessageEntry<CnbmonitorDlg> table[] = {
+        {WM_SYSCOMMAND, 0, &CnbmonitorDlg::OnSysCommand},
+        {WM_PAINT, 0, &CnbmonitorDlg::OnPaint},
+        {WM_QUERYDRAGICON, 0, &CnbmonitorDlg::OnQueryDragIcon},
+        {WM_DESTROY, 0, &CnbmonitorDlg::OnDestroy},
+        {WM_COMMAND, ID_TRAY_EXIT, &CnbmonitorDlg::OnExit},
+        {WM_COMMAND, ID_TRAY_ABOUT, &CnbmonitorDlg::OnAbout},
+    };
+    return DispatchTable(this, table, msg, wp, lp, result);
+}
+
+std::intptr_t CnbmonitorDlg::OnSysCommand(std::uintptr_t wp, std::intptr_t lp) {
+    if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+        return 0;
+    }
+    return Default(WM_SYSCOMMAND, wp, lp);
+}
+
+std::intptr_t CnbmonitorDlg::OnPaint(std::uintptr_t wp, std::intptr_t lp) {
+    if (nb::Os().IsMinimized(m_hWnd)) {
+        nb::Os().PaintCentredIcon(m_hWnd, IDI_PROGRAM);
+        return 0;
+    }
+    return Default(WM_PAINT, wp, lp);
+}
+
+std::intptr_t CnbmonitorDlg::OnQueryDragIcon(std::uintptr_t, std::intptr_t) { return m_icon; }
+
+std::intptr_t CnbmonitorDlg::OnDestroy(std::uintptr_t wp, std::intptr_t lp) {
+    std::intptr_t r = Default(WM_DESTROY, wp, lp);
+    if (m_supervisor != nullptr) m_supervisor->DestroyWindow();
+    return r;
+}
+
+std::intptr_t CnbmonitorDlg::OnExit(std::uintptr_t, std::intptr_t) {
+    EndDialog(IDOK);
+    return 0;
+}
+
+std::intptr_t CnbmonitorDlg::OnAbout(std::uintptr_t, std::intptr_t) {
+    CAboutDlg about;
+    about.DoModal();
+    return 0;
+}

@@ -1,0 +1,37 @@
+// The hidden host dialog (never seen: zero-sized tool window) and the About box.
+#pragma once
+
+#include "app/framework.h"
+
+class CMainDlg;
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg();
+};
+
+class CnbmonitorDlg : public CDialog {
+public:
+    CnbmonitorDlg();
+    ~CnbmonitorDlg() override;
+
+    bool PreTranslateMessage(const nb::TextMessage& msg) override;
+
+    CMainDlg* Supervisor() const { return m_supervisor; }
+
+protected:
+    bool OnInitDialog() override;
+    bool OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
+                   std::intptr_t* result) override;
+
+private:
+    std::intptr_t OnSysCommand(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnPaint(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnQueryDragIcon(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnDestroy(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnExit(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnAbout(std::uintptr_t wp, std::intptr_t lp);
+
+    std::intptr_t m_icon;
+    CMainDlg* m_supervisor = nullptr;
+};

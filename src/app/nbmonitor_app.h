@@ -1,0 +1,39 @@
+// The application object: single instance, settings path, and the hidden host dialog whose
+// modal loop is the program's message loop.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/framework.h"
+
+class CnbmonitorApp : public CWinApp {
+public:
+    CnbmonitorApp() = default;
+    ~CnbmonitorApp() override;
+
+    bool InitInstance() override;
+    int ExitInstance() override;
+
+    // Path of the settings file every settings read uses; empty until start-up fixed it.
+    const wchar_t* SettingsPath() const { return m_settingsPath ? m_settingsPath.get() : L""; }
+    void SetSettingsPath(const std::wstring& path);
+
+    static CnbmonitorApp& Get();
+
+private:
+    bool FixSettingsPath();
+
+    std::unique_ptr<wchar_t[]> m_settingsPath;
+};
+
+// Texts of the start-up refusals.
+namespace startup_text {
+constexpr const wchar_t* kOutOfMemory = L"メモリ不足エラーです。";
+constexpr const wchar_t* kCurrentDirUnusable =
+    L"現在のフォルダのパスが長すぎるか取得できないため、Nimbaraを起動できません。";
+constexpr const wchar_t* kSettingsPathTooLong =
+    L"設定ファイルのパスが長すぎるため、Nimbaraを起動できません。";
+constexpr const wchar_t* kNoModulePath =
+    L"実行ファイルの場所を取得できないため、Nimbaraを起動できません。";
+}  // namespace startup_text

@@ -1,0 +1,71 @@
+// Settings reads, home directory and server path.
+#include "app/settings.h"
+
+#include "app/layout.h"
+#include "app/nbmonitor_app.h"
+#include "platform/platform.h"
+
+namespace settings {
+
+uint32_t ReadInt(const CnbmonitorApp& app, const IntKey& key) {
+    return nb::Os().ProfileInt(key.section, key.key, key.defaultValue, app.SettingsPath());
+}
+
+std::wstring ReadAddress(const CnbmonitorApp& app) {
+    return nb::Os().ProfileString(kHttpd, kDefaultAddressKey, kDefaultAddress,
+                                  app.SettingsPath(), kAddressChars);
+}
+
+}  // namespace settings
+
+PathParts SplitPath(const std::wstring& path) {
+    PathParts p;
+    std::wstring rest = path;
+    if (rest.size() >= 2 && rest[1] == L':') {
+        p.drive = rest.substr(0, 2);
+        rest.erase(0, 2);
+    }
+    std::size_t slash = rest.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) {
+        p.dir = rest.substr(0, slash + 1);
+        rest.erase(0, slash + 1);
+    }
+    std::size_t dot = rest.find_last_of(L'.');
+    if (dot != std::wstring::npos) {
+        p.ext = rest.substr(dot);
+        rest.erase(dot);
+    }
+    p.fname = rest;
+    return p;
+}
+
+std::wstring ServerPathOfDir(const std::wstring& dirPart) {
+    std::wstring s = dirPart.empty() ? dirPart : dirPart.substr(1);
+    for (wchar_t& c : s)
+        if (c == L'\\') c = L'/';
+    if (!s.empty() && s.back() == L'/') s.pop_back();
+    return s;
+}
+
+std::wstring ServerPathOf(const std::wstring& home) { return ServerPathOfDir(SplitPath(home).dir); }
+
+std::wstring HomeFromModulePath(std::wstring path) {
+    std::size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos) return path;
+    path.erase(slash);
+    slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos) return path;
+    path.erase(slash + 1);
+    return path;
+}
+
+bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufChars,
+                                std::wstring* out) {
+    std::wstring s = currentDir;
+    std::size_t slash = s.rfind(L'\\');
+    if (slash != std::wstring::npos) s.erase(slash);
+    s += layout::kSettingsSuffix;
+    if (s.size() + 1 > bufChars) return false;
+    *out = s;
+    return true;
+}

@@ -1,0 +1,56 @@
+// The settings file's keys with their defaults, the home directory and the server path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CnbmonitorApp;
+
+namespace settings {
+
+constexpr const wchar_t* kHttpd = L"httpd";
+constexpr const wchar_t* kNbmonitor = L"nbmonitor";
+
+struct IntKey {
+    const wchar_t* section;
+    const wchar_t* key;
+    int defaultValue;
+};
+
+constexpr IntKey kDefaultPort{kHttpd, L"default_port", 27142};
+constexpr IntKey kHttpdDebug{kHttpd, L"debug", 0};
+constexpr IntKey kRestartWait{kHttpd, L"restart_wait", 2000};
+constexpr IntKey kMonitorInterval{kNbmonitor, L"monitor_interval", 5000};
+constexpr IntKey kBackupInterval{kNbmonitor, L"backup_interval", 86400000};
+constexpr IntKey kMonitorDebug{kNbmonitor, L"debug", 0};
+constexpr IntKey kWaitTime{kNbmonitor, L"wait_time", 2000};
+
+constexpr const wchar_t* kDefaultAddressKey = L"default_address";
+constexpr const wchar_t* kDefaultAddress = L"127.0.0.1";
+constexpr std::size_t kAddressChars = 256;  // buffer, terminator included
+
+// Reads an integer from the program's settings file (unsigned, as the system returns it).
+uint32_t ReadInt(const CnbmonitorApp& app, const IntKey& key);
+std::wstring ReadAddress(const CnbmonitorApp& app);
+
+}  // namespace settings
+
+// Parts of a path as the C runtime's path splitter gives them.
+struct PathParts {
+    std::wstring drive, dir, fname, ext;
+};
+PathParts SplitPath(const std::wstring& path);
+
+// The drive-less, forward-slash form of a folder's directory part, without leading or
+// trailing slash: C:\nimbara\ gives nimbara, D:\apps\nimbara\ gives apps/nimbara, C:\ "".
+std::wstring ServerPathOfDir(const std::wstring& dirPart);
+std::wstring ServerPathOf(const std::wstring& home);
+
+// The home directory from the executable's path: two folder levels up, trailing backslash
+// kept (C:\nimbara\bin\nbmonitor.exe gives C:\nimbara\).
+std::wstring HomeFromModulePath(std::wstring modulePath);
+
+// Settings file path from the current directory: its parent + \conf\nbmonitor.ini.
+// Returns false when the result would not fit bufChars characters with its terminator.
+bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufChars,
+                                std::wstring* out);

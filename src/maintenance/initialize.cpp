@@ -1,0 +1,15 @@
+// Initialization: deletes the application's database after the user confirms.
+#include "app/layout.h"
+#include "supervisor/main_dlg.h"
+
+namespace {
+constexpr const wchar_t* kConfirm = L"初期化を実行します。\nよろしいですか？";
+}
+
+void CMainDlg::OnInitialize() {
+    nb::IPlatform& os = nb::Os();
+    if (os.MsgBox(m_hWnd, kConfirm, L"", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    std::wstring path = m_home + layout::kDatabase;
+    if (m_debug != 0) os.MsgBox(m_hWnd, path, L"CMainDlg::OnInitialize", MB_OK);
+    os.RemoveFile(path);
+}

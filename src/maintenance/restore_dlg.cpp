@@ -1,0 +1,129 @@
+// Restore dialog and the supervisor's command that opens it.
+#include "maintenance/restore_dlg.h"
+
+#include <vector>
+
+#include "app/layout.h"
+#include "maintenance/restore_name.h"
+#include "resources/resource.h"
+#include "server/process_control.h"
+#include "supervisor/main_dlg.h"
+
+namespace {
+constexpr int kIconSize = 16;
+constexpr int kColumnWidth = 300;
+}  // namespace
+
+void CMainDlg::OnRestore() {
+    CRestoreDlg dlg;
+    dlg.m_homeDir = m_home;
+    dlg.DoModal();
+}
+
+CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTOREDLG) {}
+
+CRestoreDlg::~CRestoreDlg() = default;
+
+void CRestoreDlg::DoDataExchange() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
+
+bool CRestoreDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    DoDataExchange();
+    InitList();
+    FillList();
+    return true;
+}
+
+bool CRestoreDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
+                            std::intptr_t* result) {
+    static const MessageEntry<CRestoreDlg> table[] = {
+        {WM_COMMAND, IDOK, &CRestoreDlg::OnRestoreButton},
+        {WM_COMMAND, IDC_DELETE, &CRestoreDlg::OnDeleteButton},
+    };
+    return DispatchTable(this, table, msg, wp, lp, result);
+}
+
+std::intptr_t CRestoreDlg::OnRestoreButton(std::uintptr_t, std::intptr_t) {
+    RestoreSelected();
+    return 0;
+}
+
+std::intptr_t CRestoreDlg::OnDeleteButton(std::uintptr_t, std::intptr_t) {
+    DeleteSelected();
+    return 0;
+}
+
+void CRestoreDlg::InitList() {
+    nb::IPlatform& os = nb::Os();
+    m_imageList.Reset(os.ImageListCreate(kIconSize, kIconSize, ILC_COLOR24, 2, 1));
+    if (!m_imageList) return;
+    os.ListSetSmallImages(m_list, m_imageList.Get());
+    os.ListInsertColumn(m_list, 0, restore_text::kColumn, kColumnWidth);
+}
+
+void CRestoreDlg::FillList() {
+    const std::wstring folder = m_homeDir + layout::kBackupFolder;
+    std::vector<nb::FindEntry> entries;
+    if (!nb::Os().ListFolder(folder + L"\\*", entries)) return;
+    for (const nb::FindEntry& e : entries) {
+        if (e.name == L"." || e.name == L"..") continue;
+        AddEntry(e.name, folder + L"\\" + e.name);
+    }
+}
+
+void CRestoreDlg::AddEntry(const std::wstring& name, const std::wstring& fullPath) {
+    nb::IPlatform& os = nb::Os();
+    nb::ScopedIcon icon(os.ShellSmallIcon(fullPath));
+    if (!icon) return;
+    // The image list keeps a copy of the icon; ours is released on return.
+    if (os.ImageListAddIcon(m_imageList.Get(), icon.Get()) == -1) return;
+    os.ListInsertItem(m_list, 0, name, os.ImageListCount(m_imageList.Get()) - 1);
+}
+
+std::wstring CRestoreDlg::RestoreCommandLine(const std::wstring& name) const {
+    return L"\"" + m_homeDir + layout::kRestoreScript + L"\" " + RestoreArgument(name);
+}
+
+void CRestoreDlg::RestoreSelected() {
+    nb::IPlatform& os = nb::Os();
+    int row = os.ListNextItem(m_list, -1, LVNI_SELECTED);
+    if (row == -1) {
+        EndDialog(IDOK);
+        return;
+    }
+    int count = 0;
+    std::wstring name;
+    for (; row != -1; row = os.ListNextItem(m_list, row, LVNI_SELECTED)) {
+        ++count;
+        name = os.ListItemText(m_list, row);
+    }
+    if (count != 1) {
+        os.MsgBox(m_hWnd, restore_text::kSelectOne, nullptr, MB_OK);
+        return;
+    }
+    if (!IsRestorableName(name)) {
+        os.MsgBox(m_hWnd, restore_text::kUnsafeName, nullptr, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    CProcessControl script;
+    if (script.Execute(RestoreCommandLine(name)) == 1)
+        os.MsgBox(m_hWnd, restore_text::kRestored, nullptr, MB_OK | MB_ICONINFORMATION);
+    EndDialog(IDOK);
+}
+
+void CRestoreDlg::DeleteSelected() {
+    nb::IPlatform& os = nb::Os();
+    if (os.MsgBox(m_hWnd, restore_text::kConfirmDelete, nullptr, MB_YESNO | MB_ICONQUESTION) !=
+        IDYES)
+        return;
+    // Highest index first, so the indices still to come stay valid as rows go.
+    std::vector<int> rows;
+    for (int r = os.ListNextItem(m_list, -1, LVNI_SELECTED); r != -1;
+         r = os.ListNextItem(m_list, r, LVNI_SELECTED))
+        rows.insert(rows.begin(), r);
+    for (int r : rows) {
+        std::wstring name = os.ListItemText(m_list, r);
+        os.RemoveFile(m_homeDir + L"\\" + layout::kBackupFolder + L"\\" + name);
+        os.ListDeleteItem(m_list, r);
+    }
+}

@@ -1,0 +1,43 @@
+// The restore dialog: lists the backup folder, hands one entry to the restore script, or
+// deletes the selected entries.
+#pragma once
+
+#include <string>
+
+#include "app/framework.h"
+
+class CRestoreDlg : public CDialog {
+public:
+    CRestoreDlg();
+    ~CRestoreDlg() override;
+
+    void InitList();
+    void FillList();
+    void AddEntry(const std::wstring& name, const std::wstring& fullPath);
+    void RestoreSelected();
+    void DeleteSelected();
+
+    std::wstring RestoreCommandLine(const std::wstring& name) const;
+
+    nb::WindowId m_list = 0;
+    nb::ScopedImageList m_imageList;
+    std::wstring m_homeDir;
+
+protected:
+    bool OnInitDialog() override;
+    bool OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
+                   std::intptr_t* result) override;
+
+private:
+    void DoDataExchange();
+    std::intptr_t OnRestoreButton(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnDeleteButton(std::uintptr_t wp, std::intptr_t lp);
+};
+
+namespace restore_text {
+constexpr const wchar_t* kColumn = L"ファイル名";
+constexpr const wchar_t* kSelectOne = L"1つのみ選択してください";
+constexpr const wchar_t* kRestored = L"復旧しました  ";
+constexpr const wchar_t* kConfirmDelete = L"削除します。\nよろしいですか？";
+constexpr const wchar_t* kUnsafeName = L"このファイル名は復旧に使用できません。";
+}  // namespace restore_text

@@ -1,0 +1,12 @@
+// Which backup names may be handed to the restore script, and how. The script runs through
+// cmd.exe, which expands %VAR% and !VAR! and obeys & | < > ^ ( ) even inside quotes in
+// places, so such names are refused rather than escaped.
+#pragma once
+
+#include <string>
+
+bool IsRestorableName(const std::wstring& name);
+
+// The name as the script's one argument: quoted when it holds a blank, comma, semicolon or
+// equals sign (cmd.exe's argument separators), as it is otherwise.
+std::wstring RestoreArgument(const std::wstring& name);

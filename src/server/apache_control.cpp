@@ -1,0 +1,145 @@
+// Server controller: probing, configuration files, launching.
+#include "server/apache_control.h"
+
+#include "app/layout.h"
+#include "app/nbmonitor_app.h"
+#include "app/settings.h"
+#include "server/generated_text.h"
+
+namespace {
+constexpr uint32_t kNoMorePorts = 65535;  // 65534 is the last port probed
+constexpr uint16_t kSocketsVersion20 = 0x0002;
+constexpr std::size_t kAnsiAddressBytes = 256;
+
+std::wstring ConfExtraPath(const std::wstring& home, const wchar_t* file) {
+    return home + layout::kConfExtra + file;
+}
+}  // namespace
+
+std::wstring PortConfText(const std::wstring& address, uint32_t port) {
+    return L"Listen " + address + L":" + std::to_wstring(port) + L"\n";
+}
+
+std::wstring ServerConfText(const std::wstring& d) {
+    const std::wstring root = L"\"/" + d;
+    std::wstring s;
+    s += L"ServerRoot " + root + L"\"\n";
+    s += L"DocumentRoot " + root + L"/htdocs\"\n";
+    s += L"<Directory " + root + L"/htdocs\">\n";
+    s += L"    Options Indexes FollowSymLinks\n";
+    s += L"    AllowOverride None\n";
+    s += L"    Order allow,deny\n";
+    s += L"    Allow from all\n";
+    s += L"</Directory>\n";
+    s += L"<IfModule alias_module>\n";
+    s += L"    ScriptAlias /cgi-bin/ " + root + L"/cgi-bin/\"\n";
+    s += L"</IfModule>\n";
+    s += L"<Directory " + root + L"/cgi-bin\">\n";
+    s += L"AllowOverride None\n";
+    s += L"    Options None\n";
+    s += L"    Order allow,deny\n";
+    s += L"    Allow from all\n";
+    s += L"</Directory>\n";
+    s += L"PHPIniDir " + root + L"/php/\"\n";
+    s += L"LoadFile " + root + L"/php/php5ts.dll\"\n";
+    s += L"LoadModule php5_module " + root + L"/php/php5apache2_2.dll\"\n";
+    s += L"<Directory " + root + L"/htdocs\">\n";
+    s += L"    Options Indexes FollowSymLinks\n";
+    s += L"    DirectoryIndex index.php\n";
+    s += L"    AllowOverride None\n";
+    s += L"    Order allow,deny\n";
+    s += L"    Allow from 127.0.0.1\n";
+    s += L"</Directory>\n";
+    return s;
+}
+
+CApacheControl::CApacheControl()
+    : m_path(L"C:\\nimbara\\"), m_app(CnbmonitorApp::Get()) {
+    m_debug = static_cast<int>(settings::ReadInt(m_app, settings::kHttpdDebug));
+    SetPath(m_path);
+    m_port = settings::ReadInt(m_app, settings::kDefaultPort);
+    m_address = settings::ReadAddress(m_app);
+}
+
+void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) const {
+    if (m_debug != 0) nb::Os().MsgBox(0, text, caption, MB_OK);
+}
+
+void CApacheControl::SetPath(std::wstring path) {
+    m_path = std::move(path);
+    PathParts parts = SplitPath(m_path);
+    if (!parts.dir.empty()) m_dir = ServerPathOfDir(parts.dir);
+    DebugBox(m_path, L"SetPath: m_path");
+    DebugBox(m_dir, L"SetPath: m_dir");
+}
+
+int CApacheControl::PortCheck() {
+    nb::IPlatform& os = nb::Os();
+    std::string ansi;
+    if (!os.WideToAnsi(m_address, ansi, kAnsiAddressBytes)) {
+        os.MsgBox(0, server_text::kConversionFailed, server_text::kConversionCaption,
+                  MB_OK | MB_ICONERROR);
+        return 0;
+    }
+    while (m_port < kNoMorePorts) {
+        uint16_t granted = 0;
+        os.SocketsStartup(kSocketsVersion20, &granted);
+        nb::ProbeResult r = os.ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
+        if (r == nb::ProbeResult::Listening) return 1;
+        if (r == nb::ProbeResult::ListenFailed) DebugBox(L"listen() failed", L"CApacheControl::PortCheck");
+        ++m_port;
+    }
+    return 0;
+}
+
+int CApacheControl::CreatePortConf() {
+    std::wstring path = ConfExtraPath(m_path, layout::kPortConf);
+    if (!WriteGeneratedFile(path, PortConfText(m_address, m_port))) {
+        DebugBox(path, L"CApacheControl::CreatePortConf");
+        return 0;
+    }
+    return 1;
+}
+
+int CApacheControl::CreateConf() {
+    std::wstring path = ConfExtraPath(m_path, layout::kServerConf);
+    if (!WriteGeneratedFile(path, ServerConfText(m_dir))) {
+        DebugBox(path, L"CApacheControl::CreateConf");
+        return 0;
+    }
+    return 1;
+}
+
+std::wstring CApacheControl::ServerCommandLine() const {
+    return m_path + layout::kBinFolder + layout::kServerExe;
+}
+
+int CApacheControl::ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,
+                                       const wchar_t* debugCaption) {
+    if (m_reportErrors == 1) {
+        m_reportErrors = 0;
+        nb::Os().MsgBox(0, userText, server_text::kCaption, MB_OK | MB_ICONERROR);
+    }
+    DebugBox(debugText, debugCaption);
+    return 0;
+}
+
+int CApacheControl::Start() {
+    if (PortCheck() != 1)
+        return ReportStartFailure(server_text::kPortFailed, L"PortCheck", server_text::kCaption);
+    if (CreatePortConf() != 1)
+        return ReportStartFailure(server_text::kConfFailed, L"CreatePortConf",
+                                  server_text::kCaption);
+    std::wstring cmd = ServerCommandLine();
+    DebugBox(cmd, L"httpd start cmd");
+    if (!Execute(cmd))
+        return ReportStartFailure(server_text::kExecFailed, L"Exec", L"CApacheControl::Start");
+    m_reportErrors = 1;
+    return 1;
+}
+
+void CApacheControl::Restart() {
+    TerminateHttpd();
+    nb::Os().SleepMs(settings::ReadInt(m_app, settings::kRestartWait));
+    Start();
+}

@@ -1,0 +1,51 @@
+// The web server controller: home path, port probe, listen and server configuration,
+// start and restart of httpd.exe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "server/process_control.h"
+
+class CnbmonitorApp;
+
+class CApacheControl : public CProcessControl {
+public:
+    CApacheControl();
+
+    void SetPath(std::wstring path);
+    int PortCheck();
+    int CreatePortConf();
+    int CreateConf();
+    int Start();
+    void Restart();
+
+    std::wstring ServerCommandLine() const;
+
+    std::wstring m_path;
+    std::wstring m_dir;
+    uint32_t m_port = 0;
+    CnbmonitorApp& m_app;
+    int m_debug = 0;
+    int m_reportErrors = 1;
+    std::wstring m_address;
+
+private:
+    int ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,
+                           const wchar_t* debugCaption);
+    void DebugBox(const std::wstring& text, const wchar_t* caption) const;
+};
+
+// Contents of the two configuration files for a server path and a listen address.
+std::wstring PortConfText(const std::wstring& address, uint32_t port);
+std::wstring ServerConfText(const std::wstring& serverPath);
+
+namespace server_text {
+constexpr const wchar_t* kCaption = L"Nimbara";
+constexpr const wchar_t* kPortFailed = L"Nimbaraの起動に失敗しました。(Port)";
+constexpr const wchar_t* kConfFailed =
+    L"Nimbaraの起動に失敗しました。\nフォルダに書き込み権限があることを確認してください。";
+constexpr const wchar_t* kExecFailed = L"Nimbaraの起動に失敗しました。(Exec)";
+constexpr const wchar_t* kConversionFailed = L"文字の変換に失敗しました";
+constexpr const wchar_t* kConversionCaption = L"エラー";
+}  // namespace server_text

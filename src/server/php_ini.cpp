@@ -1,0 +1,53 @@
+// php.ini regeneration.
+#include "server/php_ini.h"
+
+#include "app/layout.h"
+#include "app/settings.h"
+#include "platform/platform.h"
+#include "server/generated_text.h"
+
+namespace {
+
+struct PathLine {
+    std::wstring prefix;  // text before the server path
+    std::wstring suffix;  // text after it
+};
+
+std::vector<PathLine> PathLines() {
+    return {
+        {L"extension_dir = \"/", L"/php/ext\""},
+        {L"session.save_path = \"/", L"/tmp\""},
+        {L"eaccelerator.cache_dir=\"/", L"/tmp/eaccelerator\""},
+        {L"zend_extension=\"/", std::wstring(L"/php/ext/") + layout::kPhpLoaderLibrary + L"\""},
+    };
+}
+
+}  // namespace
+
+std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& serverPath) {
+    static const std::wstring kShippedPath = L"nimbara";
+    const std::vector<PathLine> rows = PathLines();
+    std::wstring text = DecodeTextModeBytes(templateBytes);
+    std::wstring out;
+    out.reserve(text.size() + text.size() / 16 + 64);
+
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find(L'\n', pos);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(pos, end - pos);
+        for (const PathLine& row : rows) {
+            if (line == row.prefix + kShippedPath + row.suffix) line = row.prefix + serverPath + row.suffix;
+        }
+        out += line;
+        out += L'\n';
+        pos = end + 1;
+    }
+    return out;
+}
+
+int RegeneratePhpIni(const std::wstring& home) {
+    std::string bytes;
+    if (!nb::Os().ReadWholeFile(home + layout::kPhpTemplate, bytes)) return 0;
+    return WriteGeneratedFile(home + layout::kPhpIni, PhpIniText(bytes, ServerPathOf(home)));
+}

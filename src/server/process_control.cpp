@@ -1,0 +1,31 @@
+// Process launching and server termination.
+#include "server/process_control.h"
+
+#include "app/layout.h"
+#include "app/settings.h"
+
+std::wstring DrivelessFolderOf(const std::wstring& modulePath) {
+    return SplitPath(modulePath).dir;
+}
+
+int CProcessControl::Execute(std::wstring cmdLine) {
+    nb::IPlatform& os = nb::Os();
+    std::wstring module;
+    std::wstring folder;
+    if (os.ModulePath(module, 260)) folder = DrivelessFolderOf(module);
+
+    nb::ProcessRef process = 0;
+    uint32_t pid = 0;
+    if (!os.CreateHiddenProcess(cmdLine, folder, &process, &pid)) return 0;
+    m_hProcess.Reset(process);
+    m_dwProcessId = pid;
+    return 1;
+}
+
+void CProcessControl::TerminateHttpd() {
+    std::vector<nb::ProcessEntry> processes;
+    if (!nb::Os().SnapshotProcesses(processes)) return;
+    for (const nb::ProcessEntry& p : processes) {
+        if (p.exeName == layout::kServerExe) nb::Os().TerminateProcessById(p.pid, 0);
+    }
+}

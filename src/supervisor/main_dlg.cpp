@@ -1,0 +1,211 @@
+// Supervisor window: construction, start sequence, monitoring, tray icon, browser.
+#include "supervisor/main_dlg.h"
+
+#include "app/layout.h"
+#include "app/nbmonitor_app.h"
+#include "app/settings.h"
+#include "resources/resource.h"
+#include "server/php_ini.h"
+
+namespace {
+constexpr uint32_t kRestartPause = 2000;
+constexpr int kReadinessAttempts = 5;
+constexpr int kBrowserChecks = 6;
+constexpr std::size_t kHomeChars = 255;
+constexpr uint16_t kSocketsVersion20 = 0x0002;
+constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
+}  // namespace
+
+CMainDlg::CMainDlg()
+    : CDialog(IDD_MAINDLG),
+      m_app(CnbmonitorApp::Get()),
+      m_timers{{TIMER_MONITOR, 0}, {TIMER_BACKUP, 0}},
+      m_apache() {
+    m_debug = static_cast<int>(settings::ReadInt(m_app, settings::kMonitorDebug));
+    GetHomeDir(m_home);
+    m_timers[0].interval = settings::ReadInt(m_app, settings::kMonitorInterval);
+    m_timers[1].interval = settings::ReadInt(m_app, settings::kBackupInterval);
+    m_apache.SetPath(m_home);
+    m_apache.CreateConf();
+    CreatePhpIni(m_home);
+}
+
+CMainDlg::~CMainDlg() = default;
+
+int CMainDlg::GetHomeDir(std::wstring& home) {
+    std::wstring module;
+    if (!nb::Os().ModulePath(module, kHomeChars)) return 0;
+    home = HomeFromModulePath(module);
+    if (m_debug != 0) nb::Os().MsgBox(0, home, L"CMainDlg::GetHomeDir", MB_OK);
+    return 1;
+}
+
+int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
+
+uint32_t CMainDlg::WaitTime() const { return settings::ReadInt(m_app, settings::kWaitTime); }
+
+void CMainDlg::Pause() { nb::Os().SleepMs(WaitTime()); }
+
+bool CMainDlg::ServerRunning() const {
+    nb::ProcessRef h = m_apache.m_hProcess.Get();
+    uint32_t code = 0;
+    return h != 0 && nb::Os().QueryExitCode(h, &code) && code == STILL_ACTIVE;
+}
+
+bool CMainDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    nb::IPlatform& os = nb::Os();
+    SetTrayIcon(NIM_ADD, IDI_STOPPED);
+    os.MakeTopmost(m_hWnd);
+
+    if (!m_apache.Start()) {
+        Shutdown();  // Start has told the user already
+        os.EndProcess(kExitFailed);
+        return false;
+    }
+    if (!WaitForServer()) {
+        Shutdown();
+        os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
+        os.EndProcess(kExitFailed);
+        return false;
+    }
+    Pause();
+    OpenBrowser();
+    Pause();
+    OnBackup(0);
+    for (TimerEntry& t : m_timers) t.id = os.StartTimer(m_hWnd, t.id, t.interval);
+    return true;
+}
+
+bool CMainDlg::WaitForServer() {
+    nb::IPlatform& os = nb::Os();
+    uint16_t granted = 0;
+    os.SocketsStartup(kSocketsVersion20, &granted);
+    // A fresh socket per attempt: a socket whose connect failed may not be reused.
+    int attemptsLeft = kReadinessAttempts;
+    for (;;) {
+        if (os.TryConnect("127.0.0.1", static_cast<uint16_t>(m_apache.m_port))) break;
+        Pause();
+        if (--attemptsLeft == 0) break;
+    }
+    return attemptsLeft > 0;
+}
+
+std::wstring CMainDlg::StartUrl() const {
+    return L"http://localhost:" + std::to_wstring(m_apache.m_port) + layout::kStartPage;
+}
+
+bool CMainDlg::OpenBrowser() {
+    for (int check = 0; check < kBrowserChecks; ++check) {
+        if (ServerRunning()) {
+            std::wstring url = StartUrl();
+            nb::Os().OpenUrl(url);
+            if (m_debug != 0) nb::Os().MsgBox(m_hWnd, url, L"url", MB_OK);
+            return true;
+        }
+        Pause();
+    }
+    return false;
+}
+
+void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
+    m_nid.cbSize = kNotifyIconDataV3Size;
+    m_nid.hWnd = m_hWnd;
+    m_nid.uID = 0;
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    m_nid.uCallbackMessage = WM_TRAY_CALLBACK;
+    m_nid.iconId = iconId;
+    m_nid.tip = supervisor_text::kTip;
+    nb::Os().NotifyIcon(operation, m_nid);
+}
+
+void CMainDlg::Shutdown() {
+    nb::Os().NotifyIcon(NIM_DELETE, m_nid);
+    m_apache.TerminateHttpd();
+    nb::Os().StopTimer(m_hWnd, m_timers[0].id);
+    nb::Os().StopTimer(m_hWnd, m_timers[1].id);
+}
+
+void CMainDlg::OnTimer(std::uintptr_t id) {
+    if (id == m_timers[0].id) {
+        // A restart's failure box runs a nested loop in which ticks keep coming; a tick
+        // then must not start a second restart inside the first.
+        if (m_restarting) return;
+        if (ServerRunning()) {
+            SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
+            return;
+        }
+        SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
+        nb::Os().SleepMs(kRestartPause);
+        m_restarting = true;
+        m_apache.Restart();
+        m_restarting = false;
+    } else if (id == m_timers[1].id) {
+        OnBackup(0);
+    }
+}
+
+void CMainDlg::OnShow() { nb::Os().ShowWin(m_hWnd, SW_SHOW); }
+
+std::intptr_t CMainDlg::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
+    if (msg == WM_CREATE) {
+        m_taskbarCreated = nb::Os().RegisterMessage(names::kTaskbarCreated);
+    } else if (msg == WM_TRAY_CALLBACK) {
+        int x = 0, y = 0;
+        nb::Os().CursorPos(&x, &y);
+        if (lp == WM_LBUTTONDBLCLK) {
+            OpenBrowser();
+        } else if (lp == WM_RBUTTONDOWN) {
+            nb::Os().BringToForeground(m_hWnd);  // else the menu does not close on a click elsewhere
+            nb::Os().TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, m_hWnd);
+            nb::Os().PostMsg(m_hWnd, WM_NULL, 0, 0);
+        }
+    } else if (m_taskbarCreated != 0 && msg == m_taskbarCreated) {
+        SetTrayIcon(NIM_ADD, IDI_STOPPED);
+    }
+    return CDialog::WindowProc(msg, wp, lp);
+}
+
+bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
+                         std::intptr_t* result) {
+    static const MessageEntry<CMainDlg> table[] = {
+        {WM_DESTROY, 0, &CMainDlg::OnDestroyMsg},
+        {WM_TIMER, 0, &CMainDlg::OnTimerMsg},
+        {WM_COMMAND, ID_SHOW, &CMainDlg::OnShowCmd},
+        {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
+        {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
+        {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
+    };
+    return DispatchTable(this, table, msg, wp, lp, result);
+}
+
+std::intptr_t CMainDlg::OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp) {
+    std::intptr_t r = Default(WM_DESTROY, wp, lp);
+    Shutdown();
+    return r;
+}
+
+std::intptr_t CMainDlg::OnTimerMsg(std::uintptr_t wp, std::intptr_t lp) {
+    OnTimer(wp);
+    return Default(WM_TIMER, wp, lp);
+}
+
+std::intptr_t CMainDlg::OnShowCmd(std::uintptr_t, std::intptr_t) {
+    OnShow();
+    return 0;
+}
+
+std::intptr_t CMainDlg::OnBackupCmd(std::uintptr_t, std::intptr_t) {
+    OnBackup(1);
+    return 0;
+}
+
+std::intptr_t CMainDlg::OnRestoreCmd(std::uintptr_t, std::intptr_t) {
+    OnRestore();
+    return 0;
+}
+
+std::intptr_t CMainDlg::OnInitializeCmd(std::uintptr_t, std::intptr_t) {
+    OnInitialize();
+    return 0;
+}

@@ -1,0 +1,480 @@
+// The scripted operating system of the unit tests.
+#include "fake_platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cwctype>
+
+#include "app/framework.h"
+
+std::string U8(const std::wstring& w) {
+    std::string out;
+    for (wchar_t wc : w) {
+        uint32_t c = static_cast<uint32_t>(wc);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring W(const std::string& s) {
+    std::wstring out;
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        uint32_t c;
+        if (b < 0x80) {
+            c = b;
+            i += 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = ((b & 0x1F) << 6) | (s[i + 1] & 0x3F);
+            i += 2;
+        } else {
+            c = ((b & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
+            i += 3;
+        }
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
+std::string Hex(std::uintptr_t v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(v));
+    return buf;
+}
+
+FakePlatform::FakePlatform() {
+    strings[101] = L"情報(&A)...";
+    strings[103] = L"Windows ソケットの初期化に失敗しました。";
+    nb::SetPlatform(this);
+}
+
+FakePlatform::~FakePlatform() { nb::SetPlatform(nullptr); }
+
+std::vector<std::string> FakePlatform::Only(std::initializer_list<const char*> kinds) const {
+    std::vector<std::string> out;
+    for (const std::string& c : calls) {
+        std::string first = c.substr(0, c.find(' '));
+        for (const char* k : kinds)
+            if (first == k) out.push_back(c);
+    }
+    return out;
+}
+
+std::string FakePlatform::Box(nb::WindowId owner, const std::wstring& text,
+                              const wchar_t* caption, uint32_t style) {
+    return "MsgBox owner=" + Hex(owner) + " style=" + Hex(style) +
+           " caption=" + (caption ? U8(caption) : std::string("(null)")) + " text=" + U8(text);
+}
+
+std::wstring FakePlatform::Key(const std::wstring& path) {
+    std::wstring k;
+    for (wchar_t c : path) {
+        if (c == L'/') c = L'\\';
+        if (c == L'\\' && !k.empty() && k.back() == L'\\') continue;
+        k += static_cast<wchar_t>(std::towlower(c));
+    }
+    return k;
+}
+
+bool FakePlatform::HasFile(const std::wstring& path) const { return files.count(Key(path)) != 0; }
+std::string& FakePlatform::File(const std::wstring& path) { return files[Key(path)]; }
+
+std::vector<std::wstring> FakePlatform::ListTexts(nb::WindowId list) const {
+    std::vector<std::wstring> out;
+    auto it = lists.find(list);
+    if (it != lists.end())
+        for (const Row& r : it->second) out.push_back(r.text);
+    return out;
+}
+
+void FakePlatform::Select(nb::WindowId list, std::initializer_list<int> rows) {
+    for (Row& r : lists[list]) r.selected = false;
+    for (int i : rows) lists[list].at(static_cast<std::size_t>(i)).selected = true;
+}
+
+int FakePlatform::ModulePath(std::wstring& out, std::size_t maxChars) {
+    if (moduleFails) return 0;
+    out = modulePath.substr(0, maxChars);
+    return 1;
+}
+
+int FakePlatform::CurrentDirectory(std::wstring& out, std::size_t bufChars) {
+    if (currentDirFails || currentDir.size() + 1 > bufChars) return 0;
+    out = currentDir;
+    return 1;
+}
+
+int FakePlatform::InitCommonControls(uint32_t icc) {
+    Log("InitCommonControls " + Hex(icc));
+    return 1;
+}
+
+int FakePlatform::SocketsStartup(uint16_t version, uint16_t* granted) {
+    Log("WSAStartup " + Hex(version));
+    if (socketsFail) return 0;
+    *granted = grantedVersion ? grantedVersion : version;
+    return 1;
+}
+
+void FakePlatform::SocketsCleanup() { Log("WSACleanup"); }
+
+int FakePlatform::CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) {
+    Log("CreateMutex " + U8(name));
+    *alreadyExisted = mutexExists;
+    return 1;
+}
+
+void FakePlatform::EndProcess(uint32_t code) {
+    Log("ExitProcess " + std::to_string(static_cast<int32_t>(code)));
+    exited = true;
+    exitCode = code;
+}
+
+void FakePlatform::SleepMs(uint32_t ms) {
+    Log("Sleep " + std::to_string(ms));
+    if (onSleep) onSleep(ms);
+}
+
+uint32_t FakePlatform::ProfileInt(const wchar_t* section, const wchar_t* key, int def,
+                                  const wchar_t* file) {
+    lastProfileFile = file;
+    auto it = profile.find(std::wstring(section) + L"/" + key);
+    if (it == profile.end() || it->second.empty()) return static_cast<uint32_t>(def);
+    // Like the system: optional sign, decimal digits, anything after them ignored.
+    const std::wstring& v = it->second;
+    std::size_t i = 0;
+    while (i < v.size() && (v[i] == L' ' || v[i] == L'\t')) ++i;
+    bool negative = false;
+    if (i < v.size() && (v[i] == L'-' || v[i] == L'+')) negative = v[i++] == L'-';
+    uint32_t n = 0;
+    for (; i < v.size() && v[i] >= L'0' && v[i] <= L'9'; ++i) n = n * 10 + (v[i] - L'0');
+    return negative ? 0u - n : n;
+}
+
+std::wstring FakePlatform::ProfileString(const wchar_t* section, const wchar_t* key,
+                                         const wchar_t* def, const wchar_t* file,
+                                         std::size_t bufChars) {
+    lastProfileFile = file;
+    auto it = profile.find(std::wstring(section) + L"/" + key);
+    std::wstring v = it == profile.end() ? std::wstring(def) : it->second;
+    return v.substr(0, bufChars - 1);
+}
+
+int FakePlatform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    auto it = files.find(Key(path));
+    if (it == files.end()) return 0;
+    bytes = it->second;
+    return 1;
+}
+
+int FakePlatform::ReplaceFileContent(const std::wstring& path, const std::string& bytes) {
+    Log("WriteFile " + U8(path));
+    if (unwritable.count(Key(path))) return 0;
+    files[Key(path)] = bytes;
+    return 1;
+}
+
+int FakePlatform::RemoveFile(const std::wstring& path) {
+    Log("DeleteFile " + U8(path));
+    if (undeletable.count(Key(path))) return 0;
+    return files.erase(Key(path)) ? 1 : 0;
+}
+
+int FakePlatform::ListFolder(const std::wstring& pattern, std::vector<nb::FindEntry>& out) {
+    Log("FindFiles " + U8(pattern));
+    auto it = folders.find(Key(pattern));
+    if (it == folders.end()) return 0;
+    out = it->second;
+    return 1;
+}
+
+int FakePlatform::WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) {
+    if (ansiFails || text.size() + 1 > bufBytes) return 0;
+    out.clear();
+    for (wchar_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
+    return 1;
+}
+
+nb::ProbeResult FakePlatform::ProbeListen(const std::string& address, uint16_t port, int) {
+    ++probes;
+    unsigned a, b, c, d;
+    char tail;
+    if (std::sscanf(address.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4)
+        return nb::ProbeResult::BindFailed;
+    if (takenPorts.count(port)) return nb::ProbeResult::BindFailed;
+    if (listenFailPorts.count(port)) return nb::ProbeResult::ListenFailed;
+    return nb::ProbeResult::Listening;
+}
+
+int FakePlatform::TryConnect(const char* address, uint16_t port) {
+    Log(std::string("Connect ") + address + ":" + std::to_string(port));
+    return connectAnswers(port) ? 1 : 0;
+}
+
+int FakePlatform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
+                                      nb::ProcessRef* process, uint32_t* pid) {
+    Log("CreateProcess " + U8(cmdLine) + " dir=" + U8(dir));
+    bool ok = true;
+    if (!createResults.empty()) {
+        ok = createResults.front();
+        createResults.pop_front();
+    }
+    if (!ok) return 0;
+    nb::ProcessRef h = nextProcess_++;
+    openProcesses.insert(h);
+    lastProcess = h;
+    *process = h;
+    *pid = static_cast<uint32_t>(h - 0x1000 + 500);
+    return 1;
+}
+
+int FakePlatform::QueryExitCode(nb::ProcessRef process, uint32_t* code) {
+    if (queryFails.count(process) || !openProcesses.count(process)) return 0;
+    auto it = exitCodes.find(process);
+    *code = it == exitCodes.end() ? STILL_ACTIVE : it->second;
+    return 1;
+}
+
+void FakePlatform::CloseProcess(nb::ProcessRef process) { openProcesses.erase(process); }
+
+int FakePlatform::SnapshotProcesses(std::vector<nb::ProcessEntry>& out) {
+    Log("Snapshot");
+    out = processes;
+    return 1;
+}
+
+int FakePlatform::TerminateProcessById(uint32_t pid, uint32_t code) {
+    Log("Terminate " + std::to_string(pid) + " " + std::to_string(code));
+    return 1;
+}
+
+int FakePlatform::MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
+                         uint32_t style) {
+    Log(Box(owner, text, caption, style));
+    if (onMsgBox) onMsgBox(text);
+    if (!answers.empty()) {
+        int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    return (style & 0xF) == MB_YESNO ? IDYES : IDOK;
+}
+
+std::uintptr_t FakePlatform::StartTimer(nb::WindowId hwnd, std::uintptr_t id, uint32_t ms) {
+    Log("SetTimer " + Hex(hwnd) + " " + std::to_string(id) + " " + std::to_string(ms));
+    return timersFail ? 0 : id;
+}
+
+int FakePlatform::StopTimer(nb::WindowId hwnd, std::uintptr_t id) {
+    Log("KillTimer " + Hex(hwnd) + " " + std::to_string(id));
+    return 1;
+}
+
+void FakePlatform::MakeTopmost(nb::WindowId hwnd) { Log("Topmost " + Hex(hwnd)); }
+void FakePlatform::HideAtOrigin(nb::WindowId hwnd) { Log("HideAtOrigin " + Hex(hwnd)); }
+void FakePlatform::ShowWin(nb::WindowId hwnd, int cmd) {
+    Log("ShowWindow " + Hex(hwnd) + " " + std::to_string(cmd));
+}
+
+void FakePlatform::SetTitle(nb::WindowId hwnd, const std::wstring& title) {
+    Log("SetTitle " + Hex(hwnd) + " " + U8(title));
+    titles[title] = hwnd;
+}
+
+nb::WindowId FakePlatform::FindWindowByTitle(const std::wstring& title) {
+    auto it = titles.find(title);
+    return it == titles.end() ? 0 : it->second;
+}
+
+int FakePlatform::PostMsg(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
+    Log("Post " + Hex(hwnd) + " " + std::to_string(msg) + " " + std::to_string(wp) + " " +
+        std::to_string(lp));
+    return 1;
+}
+
+std::intptr_t FakePlatform::SendMsg(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                                    std::intptr_t lp) {
+    Log("Send " + Hex(hwnd) + " " + std::to_string(msg) + " " + std::to_string(wp));
+    auto it = dialogs.find(hwnd);
+    return it == dialogs.end() ? 0 : it->second->WindowProc(msg, wp, lp);
+}
+
+nb::WindowId FakePlatform::OwnerOf(nb::WindowId hwnd) {
+    auto it = owners.find(hwnd);
+    return it == owners.end() ? 0 : it->second;
+}
+
+uint32_t FakePlatform::RegisterMessage(const std::wstring& name) {
+    Log("RegisterMessage " + U8(name));
+    return taskbarCreatedId;
+}
+
+int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
+    static const char* ops[] = {"ADD", "MODIFY", "DELETE"};
+    Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId));
+    lastNid = r;
+    return 1;
+}
+
+void FakePlatform::CursorPos(int* x, int* y) {
+    *x = 10;
+    *y = 20;
+}
+
+void FakePlatform::BringToForeground(nb::WindowId hwnd) { Log("SetForeground " + Hex(hwnd)); }
+
+int FakePlatform::TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
+                            nb::WindowId owner) {
+    Log("TrackMenu " + std::to_string(menuId) + " " + std::to_string(subMenu) + " " +
+        Hex(flags) + " " + std::to_string(x) + "," + std::to_string(y) + " " + Hex(owner));
+    if (onMenu) onMenu();
+    return 1;
+}
+
+int FakePlatform::OpenUrl(const std::wstring& url) {
+    Log("OpenUrl " + U8(url));
+    return 1;
+}
+
+nb::IconRef FakePlatform::ShellSmallIcon(const std::wstring& path) {
+    if (iconFails.count(Key(path))) return 0;
+    ++liveIcons;
+    return 0x7000 + static_cast<nb::IconRef>(liveIcons);
+}
+
+void FakePlatform::DestroyIconRef(nb::IconRef) { --liveIcons; }
+
+int FakePlatform::AppendSystemMenuItem(nb::WindowId hwnd, uint32_t id, const std::wstring& text) {
+    Log("SystemMenuItem " + Hex(hwnd) + " " + std::to_string(id) + " " + U8(text));
+    return 1;
+}
+
+std::wstring FakePlatform::LoadStringResource(uint32_t id) {
+    auto it = strings.find(id);
+    return it == strings.end() ? std::wstring() : it->second;
+}
+
+void FakePlatform::SetWindowIcons(nb::WindowId hwnd, int iconId) {
+    Log("SetIcons " + Hex(hwnd) + " " + std::to_string(iconId));
+}
+
+void FakePlatform::RemoveAppWindowStyle(nb::WindowId hwnd) { Log("NoAppWindow " + Hex(hwnd)); }
+int FakePlatform::IsMinimized(nb::WindowId) { return 0; }
+void FakePlatform::PaintCentredIcon(nb::WindowId hwnd, int) { Log("PaintIcon " + Hex(hwnd)); }
+std::intptr_t FakePlatform::IconHandle(int iconId) { return 0x9000 + iconId; }
+
+nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, CDialog* self) {
+    nb::WindowId hwnd = nextWindow_++;
+    Log("CreateDialog " + std::to_string(templateId) + " owner=" + Hex(owner) + " -> " +
+        Hex(hwnd));
+    dialogs[hwnd] = self;
+    owners[hwnd] = owner;
+    self->Attach(hwnd);
+    self->WindowProc(WM_CREATE, 0, 0);
+    self->WindowProc(WM_INITDIALOG, 0, 0);
+    return hwnd;
+}
+
+nb::WindowId FakePlatform::CreateDialogWindow(int templateId, nb::WindowId owner, CDialog* self) {
+    return NewWindow(templateId, owner, self);
+}
+
+std::intptr_t FakePlatform::RunModalDialog(int templateId, nb::WindowId owner, CDialog* self) {
+    nb::WindowId hwnd = NewWindow(templateId, owner, self);
+    if (exited) return -1;
+    if (onModal) onModal(templateId, self);
+    std::intptr_t result = modalResults.count(hwnd) ? modalResults[hwnd] : -1;
+    DestroyWin(hwnd);
+    return result;
+}
+
+void FakePlatform::EndModal(nb::WindowId hwnd, std::intptr_t result) {
+    Log("EndModal " + Hex(hwnd) + " " + std::to_string(result));
+    modalResults[hwnd] = result;
+}
+
+void FakePlatform::DestroyWin(nb::WindowId hwnd) {
+    auto it = dialogs.find(hwnd);
+    if (it == dialogs.end()) return;
+    Log("DestroyWindow " + Hex(hwnd));
+    CDialog* self = it->second;
+    // Owned windows go first, as the system does.
+    for (auto& [child, owner] : owners)
+        if (owner == hwnd && dialogs.count(child)) DestroyWin(child);
+    self->WindowProc(WM_DESTROY, 0, 0);
+    self->Detach();
+    dialogs.erase(hwnd);
+}
+
+std::intptr_t FakePlatform::DefaultProc(nb::WindowId, uint32_t, std::uintptr_t, std::intptr_t) {
+    return 0;
+}
+
+nb::WindowId FakePlatform::DialogItem(nb::WindowId dialog, int id) {
+    return dialog * 0x10000 + static_cast<nb::WindowId>(id);
+}
+
+nb::ImageListRef FakePlatform::ImageListCreate(int cx, int cy, uint32_t flags, int initial,
+                                               int grow) {
+    Log("ImageListCreate " + std::to_string(cx) + "x" + std::to_string(cy) + " " + Hex(flags) +
+        " " + std::to_string(initial) + " " + std::to_string(grow));
+    if (imageListFails) return 0;
+    imageCount = 0;
+    return 0x5000;
+}
+
+void FakePlatform::ImageListDestroy(nb::ImageListRef) { Log("ImageListDestroy"); }
+
+int FakePlatform::ImageListAddIcon(nb::ImageListRef list, nb::IconRef) {
+    if (list == 0) return -1;
+    return imageCount++;
+}
+
+int FakePlatform::ImageListCount(nb::ImageListRef list) { return list == 0 ? 0 : imageCount; }
+
+void FakePlatform::ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) {
+    Log("ListSetImageList " + Hex(list) + " " + Hex(images));
+}
+
+int FakePlatform::ListInsertColumn(nb::WindowId list, int column, const std::wstring& title,
+                                   int width) {
+    Log("ListInsertColumn " + Hex(list) + " " + std::to_string(column) + " " + U8(title) + " " +
+        std::to_string(width));
+    return column;
+}
+
+int FakePlatform::ListInsertItem(nb::WindowId list, int index, const std::wstring& text,
+                                 int image) {
+    Log("ListInsertItem " + std::to_string(index) + " " + U8(text) + " " + std::to_string(image));
+    auto& rows = lists[list];
+    std::size_t at = std::min(rows.size(), static_cast<std::size_t>(std::max(index, 0)));
+    rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(at), Row{text, image, false});
+    return static_cast<int>(at);
+}
+
+int FakePlatform::ListNextItem(nb::WindowId list, int start, int) {
+    const auto& rows = lists[list];
+    for (std::size_t i = static_cast<std::size_t>(start + 1); i < rows.size(); ++i)
+        if (rows[i].selected) return static_cast<int>(i);
+    return -1;
+}
+
+std::wstring FakePlatform::ListItemText(nb::WindowId list, int index) {
+    return lists[list].at(static_cast<std::size_t>(index)).text;
+}
+
+int FakePlatform::ListDeleteItem(nb::WindowId list, int index) {
+    Log("ListDeleteItem " + std::to_string(index));
+    auto& rows = lists[list];
+    rows.erase(rows.begin() + index);
+    return 1;
+}

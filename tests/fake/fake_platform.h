@@ -1,0 +1,189 @@
+// A scripted stand-in for the operating system. Every call is recorded, in order, as one
+// line of text ("Sleep 2000", "MsgBox owner=0x101 style=0x10 caption=Nimbara text=..."),
+// so a test can assert a whole sequence; answers come from the public fields below.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+std::string U8(const std::wstring& w);
+std::wstring W(const std::string& utf8);
+std::string Hex(std::uintptr_t v);
+
+class FakePlatform : public nb::IPlatform {
+public:
+    FakePlatform();   // installs itself as the platform
+    ~FakePlatform() override;
+
+    // --- what happened ---------------------------------------------------------------------
+    std::vector<std::string> calls;
+    // Only the calls whose first word is one of these.
+    std::vector<std::string> Only(std::initializer_list<const char*> kinds) const;
+    std::vector<std::string> Boxes() const { return Only({"MsgBox"}); }
+    void Clear() { calls.clear(); }
+    static std::string Box(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
+                           uint32_t style);
+
+    // --- the scripted world ----------------------------------------------------------------
+    std::wstring modulePath = L"C:\\nimbara\\bin\\nbmonitor.exe";
+    bool moduleFails = false;
+    std::wstring currentDir = L"C:\\nimbara\\bin";
+    bool currentDirFails = false;
+    bool socketsFail = false;
+    uint16_t grantedVersion = 0;  // 0: grant what is asked
+    bool mutexExists = false;
+    bool ansiFails = false;
+    std::map<uint32_t, std::wstring> strings;
+
+    // Settings: key "section/key" -> text. The file name of the last read is kept.
+    std::map<std::wstring, std::wstring> profile;
+    std::wstring lastProfileFile;
+
+    // Files, keyed by path with repeated separators folded and case ignored.
+    std::map<std::wstring, std::string> files;
+    std::set<std::wstring> unwritable;      // paths whose replacement fails
+    std::set<std::wstring> undeletable;
+    std::map<std::wstring, std::vector<nb::FindEntry>> folders;  // pattern -> entries
+    bool HasFile(const std::wstring& path) const;
+    std::string& File(const std::wstring& path);
+    static std::wstring Key(const std::wstring& path);
+
+    // Sockets.
+    std::set<uint16_t> takenPorts;        // bind fails
+    std::set<uint16_t> listenFailPorts;   // bind works, listen fails
+    int probes = 0;
+    std::function<bool(uint16_t port)> connectAnswers = [](uint16_t) { return true; };
+
+    // Processes.
+    std::deque<bool> createResults;       // next CreateProcess outcomes; empty: succeed
+    std::map<nb::ProcessRef, uint32_t> exitCodes;  // default STILL_ACTIVE
+    std::set<nb::ProcessRef> queryFails;
+    std::set<nb::ProcessRef> openProcesses;
+    std::vector<nb::ProcessEntry> processes;
+    nb::ProcessRef lastProcess = 0;
+    void KillLastProcess(uint32_t code = 1) { exitCodes[lastProcess] = code; }
+
+    // Boxes: answers in order; empty gives IDOK (MB_OK) or IDYES (MB_YESNO).
+    std::deque<int> answers;
+    std::function<void(const std::wstring& text)> onMsgBox;
+    std::function<void(uint32_t ms)> onSleep;
+    bool timersFail = false;
+    bool exited = false;
+    uint32_t exitCode = 0;
+
+    // Windows and dialogs.
+    std::map<nb::WindowId, CDialog*> dialogs;
+    std::map<nb::WindowId, nb::WindowId> owners;
+    std::map<std::wstring, nb::WindowId> titles;
+    std::map<nb::WindowId, std::intptr_t> modalResults;
+    std::function<void(int templateId, CDialog* dlg)> onModal;
+    std::function<void()> onMenu;
+    nb::NotifyIconRecord lastNid;
+    uint32_t taskbarCreatedId = 0xC0DE;
+
+    // Shell icons, image lists and list views.
+    std::set<std::wstring> iconFails;
+    int liveIcons = 0;
+    bool imageListFails = false;
+    int imageCount = 0;
+    struct Row {
+        std::wstring text;
+        int image = 0;
+        bool selected = false;
+    };
+    std::map<nb::WindowId, std::vector<Row>> lists;
+    std::vector<std::wstring> ListTexts(nb::WindowId list) const;
+    void Select(nb::WindowId list, std::initializer_list<int> rows);
+
+    // --- IPlatform ---------------------------------------------------------------------------
+    int ModulePath(std::wstring& out, std::size_t maxChars) override;
+    int CurrentDirectory(std::wstring& out, std::size_t bufChars) override;
+    int InitCommonControls(uint32_t icc) override;
+    int SocketsStartup(uint16_t version, uint16_t* granted) override;
+    void SocketsCleanup() override;
+    int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
+    void EndProcess(uint32_t code) override;
+    void SleepMs(uint32_t ms) override;
+    uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int def,
+                        const wchar_t* file) override;
+    std::wstring ProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* def,
+                               const wchar_t* file, std::size_t bufChars) override;
+    int ReadWholeFile(const std::wstring& path, std::string& bytes) override;
+    int ReplaceFileContent(const std::wstring& path, const std::string& bytes) override;
+    int RemoveFile(const std::wstring& path) override;
+    int ListFolder(const std::wstring& pattern, std::vector<nb::FindEntry>& out) override;
+    int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
+    nb::ProbeResult ProbeListen(const std::string& address, uint16_t port, int backlog) override;
+    int TryConnect(const char* address, uint16_t port) override;
+    int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
+                            nb::ProcessRef* process, uint32_t* pid) override;
+    int QueryExitCode(nb::ProcessRef process, uint32_t* code) override;
+    void CloseProcess(nb::ProcessRef process) override;
+    int SnapshotProcesses(std::vector<nb::ProcessEntry>& out) override;
+    int TerminateProcessById(uint32_t pid, uint32_t code) override;
+    int MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
+               uint32_t style) override;
+    std::uintptr_t StartTimer(nb::WindowId hwnd, std::uintptr_t id, uint32_t ms) override;
+    int StopTimer(nb::WindowId hwnd, std::uintptr_t id) override;
+    void MakeTopmost(nb::WindowId hwnd) override;
+    void HideAtOrigin(nb::WindowId hwnd) override;
+    void ShowWin(nb::WindowId hwnd, int cmd) override;
+    void SetTitle(nb::WindowId hwnd, const std::wstring& title) override;
+    nb::WindowId FindWindowByTitle(const std::wstring& title) override;
+    int PostMsg(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+    std::intptr_t SendMsg(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                          std::intptr_t lp) override;
+    nb::WindowId OwnerOf(nb::WindowId hwnd) override;
+    uint32_t RegisterMessage(const std::wstring& name) override;
+    int NotifyIcon(uint32_t op, const nb::NotifyIconRecord& record) override;
+    void CursorPos(int* x, int* y) override;
+    void BringToForeground(nb::WindowId hwnd) override;
+    int TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
+                  nb::WindowId owner) override;
+    int OpenUrl(const std::wstring& url) override;
+    nb::IconRef ShellSmallIcon(const std::wstring& path) override;
+    void DestroyIconRef(nb::IconRef icon) override;
+    int AppendSystemMenuItem(nb::WindowId hwnd, uint32_t id, const std::wstring& text) override;
+    std::wstring LoadStringResource(uint32_t id) override;
+    void SetWindowIcons(nb::WindowId hwnd, int iconId) override;
+    void RemoveAppWindowStyle(nb::WindowId hwnd) override;
+    int IsMinimized(nb::WindowId hwnd) override;
+    void PaintCentredIcon(nb::WindowId hwnd, int iconId) override;
+    std::intptr_t IconHandle(int iconId) override;
+    nb::WindowId CreateDialogWindow(int templateId, nb::WindowId owner, CDialog* self) override;
+    std::intptr_t RunModalDialog(int templateId, nb::WindowId owner, CDialog* self) override;
+    void EndModal(nb::WindowId hwnd, std::intptr_t result) override;
+    void DestroyWin(nb::WindowId hwnd) override;
+    std::intptr_t DefaultProc(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                              std::intptr_t lp) override;
+    nb::WindowId DialogItem(nb::WindowId dialog, int id) override;
+    nb::WindowId MainWindow() override { return mainWindow; }
+    void SetMainWindow(nb::WindowId hwnd) override { mainWindow = hwnd; }
+    nb::ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial,
+                                     int grow) override;
+    void ImageListDestroy(nb::ImageListRef list) override;
+    int ImageListAddIcon(nb::ImageListRef list, nb::IconRef icon) override;
+    int ImageListCount(nb::ImageListRef list) override;
+    void ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) override;
+    int ListInsertColumn(nb::WindowId list, int column, const std::wstring& title,
+                         int width) override;
+    int ListInsertItem(nb::WindowId list, int index, const std::wstring& text,
+                       int image) override;
+    int ListNextItem(nb::WindowId list, int start, int flags) override;
+    std::wstring ListItemText(nb::WindowId list, int index) override;
+    int ListDeleteItem(nb::WindowId list, int index) override;
+
+private:
+    void Log(const std::string& line) { calls.push_back(line); }
+    nb::WindowId NewWindow(int templateId, nb::WindowId owner, CDialog* self);
+
+    nb::WindowId nextWindow_ = 0x101;
+    nb::ProcessRef nextProcess_ = 0x1000;
+    nb::WindowId mainWindow = 0;
+};
