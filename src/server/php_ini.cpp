@@ -26,7 +26,12 @@ std::vector<PathLine> PathLines() {
 
 std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& serverPath) {
     static const std::wstring kShippedPath = L"nimbara";
-    const std::vector<PathLine> rows = PathLines();
+    struct Rewrite {
+        std::wstring matched, replacement;
+    };
+    std::vector<Rewrite> rewrites;
+    for (const PathLine& row : PathLines())
+        rewrites.push_back({row.prefix + kShippedPath + row.suffix, row.prefix + serverPath + row.suffix});
     std::wstring text = DecodeTextModeBytes(templateBytes);
     std::wstring out;
     out.reserve(text.size() + text.size() / 16 + 64);
@@ -36,9 +41,10 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
         std::size_t end = text.find(L'\n', pos);
         if (end == std::wstring::npos) end = text.size();
         std::wstring line = text.substr(pos, end - pos);
-        for (const PathLine& row : rows) {
-            if (line == row.prefix + kShippedPath + row.suffix) line = row.prefix + serverPath + row.suffix;
-        }
+        // A rewritten line is compared with the remaining rows too; the keys differ, so at
+        // most one rewrite applies.
+        for (const Rewrite& r : rewrites)
+            if (line == r.matched) line = r.replacement;
         out += line;
         out += L'\n';
         pos = end + 1;
