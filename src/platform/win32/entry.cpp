@@ -1,0 +1,12 @@
+// Process entry: installs the Win32 platform and runs the application object.
+#include "platform/win32/windows_support.h"
+
+#include "app/nbmonitor_app.h"
+#include "platform/win32/win32_platform.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    static nb::win::Win32Platform platform;
+    nb::SetPlatform(&platform);
+    CnbmonitorApp app;
+    return app.Run();
+}

@@ -1,0 +1,541 @@
+// The platform over Win32: processes, files, sockets, the shell, and the small window
+// operations. The dialog glue (creation, subclassing, modal loop) is in dialog_glue.cpp.
+#include "platform/win32/windows_support.h"
+
+#include "platform/win32/win32_platform.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "app/framework.h"
+
+static_assert(NOTIFYICONDATAW_V3_SIZE == kNotifyIconDataV3Size,
+              "the tray record is the version 3 NOTIFYICONDATAW of 32-bit Windows");
+
+namespace nb {
+namespace win {
+
+namespace {
+
+HINSTANCE Module() { return ::GetModuleHandleW(nullptr); }
+HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
+WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
+HANDLE ProcessHandle(ProcessRef p) { return reinterpret_cast<HANDLE>(p); }
+
+std::wstring FileNamePart(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool ShortWriteRequested(const std::wstring& target) {
+    wchar_t pattern[MAX_PATH];
+    DWORD n = ::GetEnvironmentVariableW(kShortWriteFaultVariable, pattern, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    return FileNamePart(target).find(pattern) != std::wstring::npos;
+}
+
+}  // namespace
+
+std::wstring CollapseRepeatedSeparators(const std::wstring& path) {
+    std::wstring out;
+    out.reserve(path.size());
+    std::size_t i = 0;
+    if (path.compare(0, 2, L"\\\\") == 0) {
+        out = L"\\\\";
+        i = 2;
+    }
+    for (; i < path.size(); ++i) {
+        if (path[i] == L'\\' && !out.empty() && out.back() == L'\\') continue;
+        out.push_back(path[i]);
+    }
+    return out;
+}
+
+std::wstring TemporarySibling(const std::wstring& target, unsigned long processId,
+                              unsigned serial) {
+    wchar_t suffix[40];
+    std::swprintf(suffix, 40, L".%lx-%x.tmp", processId, serial);
+    return target + suffix;
+}
+
+Win32Platform::Win32Platform() = default;
+Win32Platform::~Win32Platform() = default;
+
+const std::wstring& Win32Platform::AppTitle() {
+    if (m_appTitle.empty()) {
+        std::wstring module;
+        if (ModulePath(module, 32767)) m_appTitle = TitleFromModulePath(module);
+    }
+    return m_appTitle;
+}
+
+void* Win32Platform::LoadedIcon(int iconId) {
+    auto it = m_icons.find(iconId);
+    if (it != m_icons.end()) return it->second;
+    // LoadIcon gives a shared icon: the system frees it with the module, never we.
+    HICON icon = ::LoadIconW(Module(), MAKEINTRESOURCEW(iconId));
+    if (icon != nullptr) m_icons[iconId] = icon;
+    return icon;
+}
+
+// --- process and environment -------------------------------------------------------------
+
+int Win32Platform::ModulePath(std::wstring& out, std::size_t maxChars) {
+    std::vector<wchar_t> buf(32768);
+    DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0 || n >= buf.size()) return 0;
+    out.assign(buf.data(), n < maxChars ? n : maxChars);
+    return 1;
+}
+
+int Win32Platform::CurrentDirectory(std::wstring& out, std::size_t bufChars) {
+    if (bufChars == 0) return 0;
+    std::vector<wchar_t> buf(bufChars);
+    DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(bufChars), buf.data());
+    // On a short buffer the call returns the size it would need, terminator included.
+    if (n == 0 || n >= bufChars) return 0;
+    out.assign(buf.data(), n);
+    return 1;
+}
+
+int Win32Platform::InitCommonControls(uint32_t iccClasses) {
+    INITCOMMONCONTROLSEX icc;
+    icc.dwSize = sizeof icc;
+    icc.dwICC = iccClasses;
+    return ::InitCommonControlsEx(&icc) ? 1 : 0;
+}
+
+int Win32Platform::SocketsStartup(uint16_t version, uint16_t* granted) {
+    WSADATA wsa;
+    if (::WSAStartup(version, &wsa) != 0) return 0;
+    if (granted != nullptr) *granted = wsa.wVersion;
+    return 1;
+}
+
+void Win32Platform::SocketsCleanup() { ::WSACleanup(); }
+
+int Win32Platform::CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) {
+    // Never closed: the mutex marks this instance until the process ends.
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, name.c_str());
+    DWORD err = ::GetLastError();
+    if (mutex == nullptr) return 0;
+    if (alreadyExisted != nullptr) *alreadyExisted = err == ERROR_ALREADY_EXISTS;
+    return 1;
+}
+
+void Win32Platform::EndProcess(uint32_t exitCode) { ::ExitProcess(exitCode); }
+
+void Win32Platform::SleepMs(uint32_t ms) { ::Sleep(ms); }
+
+// --- settings ----------------------------------------------------------------------------
+
+uint32_t Win32Platform::ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
+                                   const wchar_t* file) {
+    return ::GetPrivateProfileIntW(section, key, defaultValue, file);
+}
+
+std::wstring Win32Platform::ProfileString(const wchar_t* section, const wchar_t* key,
+                                          const wchar_t* defaultValue, const wchar_t* file,
+                                          std::size_t bufChars) {
+    if (bufChars == 0) return std::wstring();
+    std::vector<wchar_t> buf(bufChars);
+    DWORD n = ::GetPrivateProfileStringW(section, key, defaultValue, buf.data(),
+                                         static_cast<DWORD>(bufChars), file);
+    return std::wstring(buf.data(), n);
+}
+
+// --- files -------------------------------------------------------------------------------
+
+int Win32Platform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    std::string content;
+    char chunk[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr)) return 0;
+        if (got == 0) break;
+        content.append(chunk, got);
+    }
+    bytes.swap(content);
+    return 1;
+}
+
+int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes) {
+    if (path.empty()) return 0;
+    static unsigned serial = 0;
+    const DWORD pid = ::GetCurrentProcessId();
+
+    std::wstring temp;
+    ScopedKernelHandle file;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        temp = TemporarySibling(path, pid, serial++);
+        // CREATE_NEW: never write into a file that someone else made under that name.
+        file.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return 0;
+    }
+    if (!file) return 0;
+
+    DWORD want = static_cast<DWORD>(bytes.size());
+    if (want > 0 && ShortWriteRequested(path)) want /= 2;
+    DWORD written = 0;
+    bool ok = want == 0 || ::WriteFile(file.Get(), bytes.data(), want, &written, nullptr);
+    ok = ok && written == bytes.size() && ::FlushFileBuffers(file.Get());
+    file.Reset();
+    if (ok)
+        ok = ::MoveFileExW(temp.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) {
+        DWORD err = ::GetLastError();
+        ::DeleteFileW(temp.c_str());
+        ::SetLastError(err);
+        return 0;
+    }
+    return 1;
+}
+
+int Win32Platform::RemoveFile(const std::wstring& path) {
+    return ::DeleteFileW(path.c_str()) ? 1 : 0;
+}
+
+int Win32Platform::ListFolder(const std::wstring& pattern, std::vector<FindEntry>& out) {
+    WIN32_FIND_DATAW data;
+    ScopedFindHandle find(::FindFirstFileW(pattern.c_str(), &data));
+    if (!find) return 0;
+    std::vector<FindEntry> entries;
+    do {
+        FindEntry e;
+        e.name = data.cFileName;
+        e.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entries.push_back(std::move(e));
+    } while (::FindNextFileW(find.Get(), &data));
+    out.swap(entries);
+    return 1;
+}
+
+int Win32Platform::WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) {
+    if (bufBytes == 0) return 0;
+    std::vector<char> buf(bufBytes, '\0');
+    int n = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buf.data(),
+                                  static_cast<int>(bufBytes), nullptr, nullptr);
+    if (n == 0) return 0;
+    out.assign(buf.data());
+    return 1;
+}
+
+// --- sockets -----------------------------------------------------------------------------
+
+ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t port,
+                                       int backlog) {
+    ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!s) return ProbeResult::NoSocket;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(ansiAddress.c_str());
+    addr.sin_port = ::htons(port);
+    if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR)
+        return ProbeResult::BindFailed;
+    if (::listen(s.Get(), backlog) == SOCKET_ERROR) return ProbeResult::ListenFailed;
+    return ProbeResult::Listening;
+}
+
+int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
+    ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!s) return 0;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
+    addr.sin_port = ::htons(port);
+    return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
+}
+
+// --- processes ---------------------------------------------------------------------------
+
+int Win32Platform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
+                                       ProcessRef* process, uint32_t* pid) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi = {};
+    // CreateProcessW may write into the command line, so it gets a buffer of its own.
+    std::vector<wchar_t> line(cmdLine.begin(), cmdLine.end());
+    line.push_back(L'\0');
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                          nullptr, currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
+        return 0;
+    ::CloseHandle(pi.hThread);
+    cmdLine.assign(line.data());
+    if (process != nullptr)
+        *process = reinterpret_cast<ProcessRef>(pi.hProcess);
+    else
+        ::CloseHandle(pi.hProcess);
+    if (pid != nullptr) *pid = pi.dwProcessId;
+    return 1;
+}
+
+int Win32Platform::QueryExitCode(ProcessRef process, uint32_t* code) {
+    DWORD c = 0;
+    if (!::GetExitCodeProcess(ProcessHandle(process), &c)) return 0;
+    if (code != nullptr) *code = c;
+    return 1;
+}
+
+void Win32Platform::CloseProcess(ProcessRef process) {
+    if (process != 0) ::CloseHandle(ProcessHandle(process));
+}
+
+int Win32Platform::SnapshotProcesses(std::vector<ProcessEntry>& out) {
+    ScopedKernelHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap) return 0;
+    PROCESSENTRY32W pe;
+    pe.dwSize = sizeof pe;
+    std::vector<ProcessEntry> entries;
+    for (BOOL more = ::Process32FirstW(snap.Get(), &pe); more;
+         more = ::Process32NextW(snap.Get(), &pe)) {
+        ProcessEntry e;
+        e.pid = pe.th32ProcessID;
+        e.exeName = pe.szExeFile;
+        entries.push_back(std::move(e));
+    }
+    out.swap(entries);
+    return 1;
+}
+
+int Win32Platform::TerminateProcessById(uint32_t pid, uint32_t exitCode) {
+    // 0x1F0FFF: PROCESS_ALL_ACCESS as Windows XP's headers spell it, accepted everywhere.
+    ScopedKernelHandle process(::OpenProcess(0x1F0FFF, FALSE, pid));
+    if (!process) return 0;
+    return ::TerminateProcess(process.Get(), exitCode) ? 1 : 0;
+}
+
+// --- windows, boxes, timers --------------------------------------------------------------
+
+int Win32Platform::MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,
+                          uint32_t style) {
+    return ::MessageBoxW(H(owner), text.c_str(), caption != nullptr ? caption : AppTitle().c_str(),
+                         style);
+}
+
+std::uintptr_t Win32Platform::StartTimer(WindowId hwnd, std::uintptr_t id, uint32_t ms) {
+    return ::SetTimer(H(hwnd), id, ms, nullptr);
+}
+
+int Win32Platform::StopTimer(WindowId hwnd, std::uintptr_t id) {
+    return ::KillTimer(H(hwnd), id) ? 1 : 0;
+}
+
+void Win32Platform::MakeTopmost(WindowId hwnd) {
+    ::SetWindowPos(H(hwnd), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void Win32Platform::HideAtOrigin(WindowId hwnd) {
+    ::SetWindowPos(H(hwnd), HWND_TOP, 0, 0, 0, 0, SWP_HIDEWINDOW);
+}
+
+void Win32Platform::ShowWin(WindowId hwnd, int showCmd) { ::ShowWindow(H(hwnd), showCmd); }
+
+void Win32Platform::SetTitle(WindowId hwnd, const std::wstring& title) {
+    ::SetWindowTextW(H(hwnd), title.c_str());
+}
+
+WindowId Win32Platform::FindWindowByTitle(const std::wstring& title) {
+    return W(::FindWindowW(nullptr, title.c_str()));
+}
+
+int Win32Platform::PostMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
+    return ::PostMessageW(H(hwnd), msg, wp, lp) ? 1 : 0;
+}
+
+std::intptr_t Win32Platform::SendMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                                     std::intptr_t lp) {
+    return ::SendMessageW(H(hwnd), msg, wp, lp);
+}
+
+WindowId Win32Platform::OwnerOf(WindowId hwnd) { return W(::GetParent(H(hwnd))); }
+
+uint32_t Win32Platform::RegisterMessage(const std::wstring& name) {
+    return ::RegisterWindowMessageW(name.c_str());
+}
+
+// --- shell -------------------------------------------------------------------------------
+
+int Win32Platform::NotifyIcon(uint32_t operation, const NotifyIconRecord& record) {
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = record.cbSize;
+    nid.hWnd = H(record.hWnd);
+    nid.uID = record.uID;
+    nid.uFlags = record.uFlags;
+    nid.uCallbackMessage = record.uCallbackMessage;
+    nid.hIcon = record.iconId != 0 ? static_cast<HICON>(LoadedIcon(record.iconId)) : nullptr;
+    std::wcsncpy(nid.szTip, record.tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
+    return ::Shell_NotifyIconW(operation, &nid) ? 1 : 0;
+}
+
+void Win32Platform::CursorPos(int* x, int* y) {
+    POINT pt = {};
+    ::GetCursorPos(&pt);
+    if (x != nullptr) *x = pt.x;
+    if (y != nullptr) *y = pt.y;
+}
+
+void Win32Platform::BringToForeground(WindowId hwnd) { ::SetForegroundWindow(H(hwnd)); }
+
+int Win32Platform::TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
+                             WindowId owner) {
+    ScopedHMenu menu(::LoadMenuW(Module(), MAKEINTRESOURCEW(menuId)));
+    if (!menu) return 0;
+    HMENU popup = ::GetSubMenu(menu.Get(), subMenu);
+    if (popup == nullptr) return 0;
+    return ::TrackPopupMenu(popup, flags, x, y, 0, H(owner), nullptr);
+}
+
+int Win32Platform::OpenUrl(const std::wstring& url) {
+    HINSTANCE r = ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, L"", SW_SHOW);
+    return reinterpret_cast<INT_PTR>(r) > 32 ? 1 : 0;
+}
+
+IconRef Win32Platform::ShellSmallIcon(const std::wstring& path) {
+    std::wstring clean = CollapseRepeatedSeparators(path);
+    SHFILEINFOW sfi = {};
+    if (!::SHGetFileInfoW(clean.c_str(), 0, &sfi, sizeof sfi, SHGFI_ICON | SHGFI_SMALLICON))
+        return 0;
+    return reinterpret_cast<IconRef>(sfi.hIcon);
+}
+
+void Win32Platform::DestroyIconRef(IconRef icon) {
+    if (icon != 0) ::DestroyIcon(reinterpret_cast<HICON>(icon));
+}
+
+// --- host window details -----------------------------------------------------------------
+
+int Win32Platform::AppendSystemMenuItem(WindowId hwnd, uint32_t id, const std::wstring& text) {
+    HMENU menu = ::GetSystemMenu(H(hwnd), FALSE);
+    if (menu == nullptr) return 0;
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, id, text.c_str());
+    return 1;
+}
+
+std::wstring Win32Platform::LoadStringResource(uint32_t id) {
+    // With a zero buffer size LoadStringW hands out the resource's own text, which is not
+    // terminated; the result is its length.
+    const wchar_t* text = nullptr;
+    int n = ::LoadStringW(Module(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (n <= 0 || text == nullptr) return std::wstring();
+    return std::wstring(text, static_cast<std::size_t>(n));
+}
+
+void Win32Platform::SetWindowIcons(WindowId hwnd, int iconId) {
+    LPARAM icon = reinterpret_cast<LPARAM>(LoadedIcon(iconId));
+    ::SendMessageW(H(hwnd), WM_SETICON, ICON_BIG, icon);
+    ::SendMessageW(H(hwnd), WM_SETICON, ICON_SMALL, icon);
+}
+
+void Win32Platform::RemoveAppWindowStyle(WindowId hwnd) {
+    LONG ex = ::GetWindowLongW(H(hwnd), GWL_EXSTYLE);
+    if (ex & WS_EX_APPWINDOW) ::SetWindowLongW(H(hwnd), GWL_EXSTYLE, ex & ~WS_EX_APPWINDOW);
+}
+
+int Win32Platform::IsMinimized(WindowId hwnd) { return ::IsIconic(H(hwnd)) ? 1 : 0; }
+
+void Win32Platform::PaintCentredIcon(WindowId hwnd, int iconId) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(H(hwnd), &ps);
+    ::SendMessageW(H(hwnd), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT rc;
+    ::GetClientRect(H(hwnd), &rc);
+    int x = (rc.right - rc.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (rc.bottom - rc.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, static_cast<HICON>(LoadedIcon(iconId)));
+    ::EndPaint(H(hwnd), &ps);
+}
+
+std::intptr_t Win32Platform::IconHandle(int iconId) {
+    return reinterpret_cast<std::intptr_t>(LoadedIcon(iconId));
+}
+
+WindowId Win32Platform::DialogItem(WindowId dialog, int id) {
+    return W(::GetDlgItem(H(dialog), id));
+}
+
+WindowId Win32Platform::MainWindow() { return m_mainWindow; }
+
+void Win32Platform::SetMainWindow(WindowId hwnd) { m_mainWindow = hwnd; }
+
+// --- list view and image list ------------------------------------------------------------
+
+ImageListRef Win32Platform::ImageListCreate(int cx, int cy, uint32_t flags, int initial,
+                                            int grow) {
+    return reinterpret_cast<ImageListRef>(::ImageList_Create(cx, cy, flags, initial, grow));
+}
+
+void Win32Platform::ImageListDestroy(ImageListRef list) {
+    if (list != 0) ::ImageList_Destroy(reinterpret_cast<HIMAGELIST>(list));
+}
+
+int Win32Platform::ImageListAddIcon(ImageListRef list, IconRef icon) {
+    return ::ImageList_ReplaceIcon(reinterpret_cast<HIMAGELIST>(list), -1,
+                                   reinterpret_cast<HICON>(icon));
+}
+
+int Win32Platform::ImageListCount(ImageListRef list) {
+    return ::ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(list));
+}
+
+void Win32Platform::ListSetSmallImages(WindowId list, ImageListRef images) {
+    ::SendMessageW(H(list), LVM_SETIMAGELIST, LVSIL_SMALL, static_cast<LPARAM>(images));
+}
+
+int Win32Platform::ListInsertColumn(WindowId list, int column, const std::wstring& title,
+                                    int width) {
+    LVCOLUMNW col = {};
+    col.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    col.cx = width;
+    col.pszText = const_cast<wchar_t*>(title.c_str());
+    col.iSubItem = 0;
+    return static_cast<int>(
+        ::SendMessageW(H(list), LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col)));
+}
+
+int Win32Platform::ListInsertItem(WindowId list, int index, const std::wstring& text,
+                                  int image) {
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = index;
+    item.iSubItem = 0;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    item.iImage = image;
+    item.lParam = 0;
+    return static_cast<int>(
+        ::SendMessageW(H(list), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+int Win32Platform::ListNextItem(WindowId list, int start, int flags) {
+    return static_cast<int>(::SendMessageW(H(list), LVM_GETNEXTITEM, static_cast<WPARAM>(start),
+                                           MAKELPARAM(flags, 0)));
+}
+
+std::wstring Win32Platform::ListItemText(WindowId list, int index) {
+    // The control does not tell the length: grow the buffer while the text fills it.
+    for (std::size_t size = 256;; size *= 2) {
+        std::vector<wchar_t> buf(size);
+        LVITEMW item = {};
+        item.iSubItem = 0;
+        item.pszText = buf.data();
+        item.cchTextMax = static_cast<int>(size);
+        LRESULT n = ::SendMessageW(H(list), LVM_GETITEMTEXTW, static_cast<WPARAM>(index),
+                                   reinterpret_cast<LPARAM>(&item));
+        if (n < static_cast<LRESULT>(size) - 1 || size >= 32768)
+            return std::wstring(item.pszText != nullptr ? item.pszText : L"");
+    }
+}
+
+int Win32Platform::ListDeleteItem(WindowId list, int index) {
+    return ::SendMessageW(H(list), LVM_DELETEITEM, static_cast<WPARAM>(index), 0) ? 1 : 0;
+}
+
+}  // namespace win
+}  // namespace nb

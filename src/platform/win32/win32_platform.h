@@ -1,0 +1,139 @@
+// nb::IPlatform over the real Win32 API: what nbmonitor.exe installs at start, and what the
+// Wine tests exercise.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace nb {
+namespace win {
+
+class Win32Platform : public IPlatform {
+public:
+    Win32Platform();
+    ~Win32Platform() override;
+
+    // process and environment
+    int ModulePath(std::wstring& out, std::size_t maxChars) override;
+    int CurrentDirectory(std::wstring& out, std::size_t bufChars) override;
+    int InitCommonControls(uint32_t iccClasses) override;
+    int SocketsStartup(uint16_t version, uint16_t* granted) override;
+    void SocketsCleanup() override;
+    int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
+    void EndProcess(uint32_t exitCode) override;
+    void SleepMs(uint32_t ms) override;
+
+    // settings
+    uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
+                        const wchar_t* file) override;
+    std::wstring ProfileString(const wchar_t* section, const wchar_t* key,
+                               const wchar_t* defaultValue, const wchar_t* file,
+                               std::size_t bufChars) override;
+
+    // files
+    int ReadWholeFile(const std::wstring& path, std::string& bytes) override;
+    int ReplaceFileContent(const std::wstring& path, const std::string& bytes) override;
+    int RemoveFile(const std::wstring& path) override;
+    int ListFolder(const std::wstring& pattern, std::vector<FindEntry>& out) override;
+    int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
+
+    // sockets
+    ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
+    int TryConnect(const char* ipv4Address, uint16_t port) override;
+
+    // processes
+    int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
+                            ProcessRef* process, uint32_t* pid) override;
+    int QueryExitCode(ProcessRef process, uint32_t* code) override;
+    void CloseProcess(ProcessRef process) override;
+    int SnapshotProcesses(std::vector<ProcessEntry>& out) override;
+    int TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
+
+    // windows, boxes, timers
+    int MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,
+               uint32_t style) override;
+    std::uintptr_t StartTimer(WindowId hwnd, std::uintptr_t id, uint32_t ms) override;
+    int StopTimer(WindowId hwnd, std::uintptr_t id) override;
+    void MakeTopmost(WindowId hwnd) override;
+    void HideAtOrigin(WindowId hwnd) override;
+    void ShowWin(WindowId hwnd, int showCmd) override;
+    void SetTitle(WindowId hwnd, const std::wstring& title) override;
+    WindowId FindWindowByTitle(const std::wstring& title) override;
+    int PostMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+    std::intptr_t SendMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                          std::intptr_t lp) override;
+    WindowId OwnerOf(WindowId hwnd) override;
+    uint32_t RegisterMessage(const std::wstring& name) override;
+
+    // shell
+    int NotifyIcon(uint32_t operation, const NotifyIconRecord& record) override;
+    void CursorPos(int* x, int* y) override;
+    void BringToForeground(WindowId hwnd) override;
+    int TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
+                  WindowId owner) override;
+    int OpenUrl(const std::wstring& url) override;
+    IconRef ShellSmallIcon(const std::wstring& path) override;
+    void DestroyIconRef(IconRef icon) override;
+
+    // host window details
+    int AppendSystemMenuItem(WindowId hwnd, uint32_t id, const std::wstring& text) override;
+    std::wstring LoadStringResource(uint32_t id) override;
+    void SetWindowIcons(WindowId hwnd, int iconId) override;
+    void RemoveAppWindowStyle(WindowId hwnd) override;
+    int IsMinimized(WindowId hwnd) override;
+    void PaintCentredIcon(WindowId hwnd, int iconId) override;
+    std::intptr_t IconHandle(int iconId) override;
+
+    // dialogs
+    WindowId CreateDialogWindow(int templateId, WindowId owner, CDialog* self) override;
+    std::intptr_t RunModalDialog(int templateId, WindowId owner, CDialog* self) override;
+    void EndModal(WindowId hwnd, std::intptr_t result) override;
+    void DestroyWin(WindowId hwnd) override;
+    std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+                              std::intptr_t lp) override;
+    WindowId DialogItem(WindowId dialog, int id) override;
+    WindowId MainWindow() override;
+    void SetMainWindow(WindowId hwnd) override;
+
+    // list view and image list
+    ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial, int grow) override;
+    void ImageListDestroy(ImageListRef list) override;
+    int ImageListAddIcon(ImageListRef list, IconRef icon) override;
+    int ImageListCount(ImageListRef list) override;
+    void ListSetSmallImages(WindowId list, ImageListRef images) override;
+    int ListInsertColumn(WindowId list, int column, const std::wstring& title,
+                         int width) override;
+    int ListInsertItem(WindowId list, int index, const std::wstring& text, int image) override;
+    int ListNextItem(WindowId list, int start, int flags) override;
+    std::wstring ListItemText(WindowId list, int index) override;
+    int ListDeleteItem(WindowId list, int index) override;
+
+private:
+    const std::wstring& AppTitle();
+    void* LoadedIcon(int iconId);  // HICON, shared, loaded once
+
+    std::wstring m_appTitle;
+    std::map<int, void*> m_icons;
+    WindowId m_mainWindow = 0;
+};
+
+// The same path with runs of backslashes cut to one, except the two that open a UNC path
+// ("\\server\share"). Wine 8's SHGetFileInfoW finds no icon for "C:\nimbara\\backup\a.zip",
+// a form that the program's path building produces and the rest of the system accepts.
+std::wstring CollapseRepeatedSeparators(const std::wstring& path);
+
+// Name of the file ReplaceFileContent writes before it moves it over the target: in the
+// same folder, so that the move is a rename on one volume.
+std::wstring TemporarySibling(const std::wstring& target, unsigned long processId,
+                              unsigned serial);
+
+// Test hook, read from the environment at every ReplaceFileContent: when
+// NBMONITOR_FAULT_SHORT_WRITE holds a text found in the target's file name, the write stops
+// after half of the bytes, as a full disk would make it, so that the recovery path can be
+// seen on a real file system.
+constexpr const wchar_t* kShortWriteFaultVariable = L"NBMONITOR_FAULT_SHORT_WRITE";
+
+}  // namespace win
+}  // namespace nb
