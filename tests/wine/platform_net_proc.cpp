@@ -1,0 +1,202 @@
+// Sockets against a listener the test holds, and processes: the test program re-launched as
+// its own child, also under the names httpd.exe and HTTPD.EXE.
+#include <cwchar>
+
+#include "platform_fixture.h"
+#include "wine_test.h"
+
+namespace {
+
+// A listening socket on 127.0.0.1 at a port the system picks.
+struct Listener {
+    SOCKET s = INVALID_SOCKET;
+    uint16_t port = 0;
+    Listener() {
+        s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+        a.sin_port = 0;
+        int len = sizeof a;
+        if (s == INVALID_SOCKET || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(s, 5) != 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port = ::ntohs(a.sin_port);
+    }
+    ~Listener() { Close(); }
+    void Close() {
+        if (s != INVALID_SOCKET) ::closesocket(s);
+        s = INVALID_SOCKET;
+    }
+};
+
+const char* ProbeName(nb::ProbeResult r) {
+    switch (r) {
+    case nb::ProbeResult::NoSocket: return "NoSocket";
+    case nb::ProbeResult::BindFailed: return "BindFailed";
+    case nb::ProbeResult::ListenFailed: return "ListenFailed";
+    case nb::ProbeResult::Listening: return "Listening";
+    }
+    return "?";
+}
+
+}  // namespace
+
+START_TEST(sockets) {
+    nb::IPlatform& os = fx::Os();
+    uint16_t granted = 0;
+    os.SocketsStartup(0x0002, &granted);
+    Listener held;
+    ok(held.port != 0, "the test's own listener failed, error %d\n", ::WSAGetLastError());
+    if (held.port == 0) return;
+
+    nb::ProbeResult r = os.ProbeListen("127.0.0.1", held.port, 5);
+    ok(r == nb::ProbeResult::BindFailed, "a port in use should fail to bind, got %s\n",
+       ProbeName(r));
+    ok(os.TryConnect("127.0.0.1", held.port) == 1, "a connection to the listener expected\n");
+
+    uint16_t port = held.port;
+    held.Close();
+    r = os.ProbeListen("127.0.0.1", port, 5);
+    ok(r == nb::ProbeResult::Listening, "a free port should listen, got %s\n", ProbeName(r));
+    // The probe closed its socket: the port is free again at once.
+    r = os.ProbeListen("127.0.0.1", port, 5);
+    ok(r == nb::ProbeResult::Listening, "the probe should release the port, got %s\n",
+       ProbeName(r));
+    ok(os.TryConnect("127.0.0.1", port) == 0, "nothing listens after the probe\n");
+
+    r = os.ProbeListen("0.0.0.0", port, 5);
+    ok(r == nb::ProbeResult::Listening, "all interfaces should listen, got %s\n", ProbeName(r));
+    // inet_addr gives INADDR_NONE for a name, which no socket can be bound to.
+    r = os.ProbeListen("localhost", port, 5);
+    ok(r == nb::ProbeResult::BindFailed, "a host name should fail to bind, got %s\n",
+       ProbeName(r));
+    os.SocketsCleanup();
+}
+
+namespace {
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+DWORD WaitExit(nb::ProcessRef p, DWORD ms) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(p), ms);
+}
+
+bool InSnapshot(uint32_t pid, std::wstring* name) {
+    std::vector<nb::ProcessEntry> all;
+    if (!fx::Os().SnapshotProcesses(all)) return false;
+    for (const nb::ProcessEntry& e : all)
+        if (e.pid == pid) {
+            *name = e.exeName;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+START_TEST(process_exit_code) {
+    nb::IPlatform& os = fx::Os();
+    std::wstring cmd = Quoted(fx::SelfPath()) + L" --child exit 7";
+    const std::wstring original = cmd;
+    nb::ProcessRef p = 0;
+    uint32_t pid = 0;
+    ok(os.CreateHiddenProcess(cmd, L"", &p, &pid) == 1, "the child should start, error %lu\n",
+       ::GetLastError());
+    if (p == 0) return;
+    ok(pid != 0 && ::GetProcessId(reinterpret_cast<HANDLE>(p)) == pid,
+       "the id should be the process's, got %u\n", pid);
+    ok(cmd == original, "the command line should come back unchanged, got %s\n",
+       wt::Esc(cmd).c_str());
+    ok(WaitExit(p, 30000) == WAIT_OBJECT_0, "the child should end\n");
+    uint32_t code = 0;
+    ok(os.QueryExitCode(p, &code) == 1 && code == 7, "exit code 7 expected, got %u\n", code);
+    os.CloseProcess(p);
+
+    code = 12345;
+    ok(os.QueryExitCode(0, &code) == 0 && code == 12345,
+       "no handle: failure and the code untouched expected, got %u\n", code);
+}
+
+START_TEST(process_hidden_and_folder) {
+    nb::IPlatform& os = fx::Os();
+    std::wstring cmd = Quoted(fx::SelfPath()) + L" --child hidden";
+    nb::ProcessRef p = 0;
+    uint32_t pid = 0, code = 0;
+    if (os.CreateHiddenProcess(cmd, L"", &p, &pid) && WaitExit(p, 30000) == WAIT_OBJECT_0)
+        os.QueryExitCode(p, &code);
+    ok(code == 10, "the child should be told to hide its window (10), got %u\n", code);
+    os.CloseProcess(p);
+
+    // The program hands its folder without the drive; the system takes the current drive.
+    std::wstring dir = fx::NewFolder(L"cwd");
+    std::wstring driveless = dir.substr(2) + L"\\";
+    cmd = Quoted(fx::SelfPath()) + L" --child cwd " + Quoted(dir);
+    p = 0;
+    code = 0;
+    wchar_t here[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, here);
+    bool sameDrive = ::towupper(here[0]) == ::towupper(dir[0]);
+    if (os.CreateHiddenProcess(cmd, sameDrive ? driveless : dir, &p, &pid) &&
+        WaitExit(p, 30000) == WAIT_OBJECT_0)
+        os.QueryExitCode(p, &code);
+    ok(code == 20, "the child should run in %s (20), got %u\n",
+       wt::Esc(sameDrive ? driveless : dir).c_str(), code);
+    os.CloseProcess(p);
+}
+
+START_TEST(process_failure_leaves_outputs) {
+    nb::IPlatform& os = fx::Os();
+    std::wstring cmd = L"C:\\nimbara\\\\bin\\no-such-httpd.exe";
+    nb::ProcessRef p = 0xDEAD;
+    uint32_t pid = 0xBEEF;
+    ok(os.CreateHiddenProcess(cmd, L"", &p, &pid) == 0, "a missing program should fail\n");
+    ok(p == 0xDEAD && pid == 0xBEEF, "outputs should be untouched, got %#lx %#x\n",
+       static_cast<unsigned long>(p), pid);
+    ok(os.TerminateProcessById(0xFFFFFFF0u, 0) == 0, "no such process: failure expected\n");
+}
+
+START_TEST(process_snapshot_and_terminate) {
+    nb::IPlatform& os = fx::Os();
+    // Two copies of this program, named as the server and as its upper-case variant: the
+    // snapshot must give each its name as on disk, since termination matches it exactly.
+    std::wstring lower = fx::NewFolder(L"lower") + L"\\httpd.exe";
+    std::wstring upper = fx::NewFolder(L"upper") + L"\\HTTPD.EXE";
+    ok(::CopyFileW(fx::SelfPath().c_str(), lower.c_str(), FALSE) &&
+           ::CopyFileW(fx::SelfPath().c_str(), upper.c_str(), FALSE),
+       "copies of the test program expected, error %lu\n", ::GetLastError());
+
+    nb::ProcessRef pl = 0, pu = 0;
+    uint32_t idl = 0, idu = 0;
+    std::wstring cmdl = Quoted(lower) + L" --child wait";
+    std::wstring cmdu = Quoted(upper) + L" --child wait";
+    ok(os.CreateHiddenProcess(cmdl, L"", &pl, &idl) == 1, "httpd.exe should start\n");
+    ok(os.CreateHiddenProcess(cmdu, L"", &pu, &idu) == 1, "HTTPD.EXE should start\n");
+    if (pl == 0 || pu == 0) return;
+
+    uint32_t code = 0;
+    ok(os.QueryExitCode(pl, &code) == 1 && code == STILL_ACTIVE,
+       "a running child should read STILL_ACTIVE, got %u\n", code);
+
+    std::wstring name;
+    ok(InSnapshot(idl, &name) && name == L"httpd.exe", "httpd.exe expected in the snapshot, got %s\n",
+       wt::Esc(name).c_str());
+    name.clear();
+    ok(InSnapshot(idu, &name) && name == L"HTTPD.EXE", "HTTPD.EXE expected in the snapshot, got %s\n",
+       wt::Esc(name).c_str());
+    name.clear();
+    ok(InSnapshot(::GetCurrentProcessId(), &name) && name == L"nbwine_platform.exe",
+       "this program expected in the snapshot, got %s\n", wt::Esc(name).c_str());
+
+    ok(os.TerminateProcessById(idl, 0) == 1, "httpd.exe should be terminated\n");
+    ok(WaitExit(pl, 30000) == WAIT_OBJECT_0, "httpd.exe should end\n");
+    ok(os.QueryExitCode(pl, &code) == 1 && code == 0, "exit code 0 expected, got %u\n", code);
+    ok(os.QueryExitCode(pu, &code) == 1 && code == STILL_ACTIVE,
+       "HTTPD.EXE should still run, got %u\n", code);
+    ok(os.TerminateProcessById(idu, 42) == 1, "HTTPD.EXE should be terminated\n");
+    ok(WaitExit(pu, 30000) == WAIT_OBJECT_0, "HTTPD.EXE should end\n");
+    ok(os.QueryExitCode(pu, &code) == 1 && code == 42, "exit code 42 expected, got %u\n", code);
+    ok(!InSnapshot(idl, &name) || name != L"httpd.exe", "httpd.exe should be gone\n");
+    os.CloseProcess(pl);
+    os.CloseProcess(pu);
+}
