@@ -9,8 +9,12 @@
 
 #include "app/framework.h"
 
+#ifndef _WIN64
+#ifndef _WIN64
 static_assert(NOTIFYICONDATAW_V3_SIZE == kNotifyIconDataV3Size,
               "the tray record is the version 3 NOTIFYICONDATAW of 32-bit Windows");
+#endif
+#endif
 
 namespace nb {
 namespace win {
@@ -164,6 +168,13 @@ int Win32Platform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
 
 int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes) {
     if (path.empty()) return 0;
+    // A read-only file cannot be opened for writing, so it is not replaced either. Windows'
+    // MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
     static unsigned serial = 0;
     const DWORD pid = ::GetCurrentProcessId();
 
@@ -364,7 +375,8 @@ uint32_t Win32Platform::RegisterMessage(const std::wstring& name) {
 
 int Win32Platform::NotifyIcon(uint32_t operation, const NotifyIconRecord& record) {
     NOTIFYICONDATAW nid = {};
-    nid.cbSize = record.cbSize;
+    // The logic names the version 3 record by its 32-bit size; a 64-bit build passes its own.
+    nid.cbSize = record.cbSize == kNotifyIconDataV3Size ? NOTIFYICONDATAW_V3_SIZE : record.cbSize;
     nid.hWnd = H(record.hWnd);
     nid.uID = record.uID;
     nid.uFlags = record.uFlags;

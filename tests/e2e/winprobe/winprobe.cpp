@@ -208,14 +208,9 @@ void PrintDialog(HWND h) {
 // ---- remote list view ------------------------------------------------------------------
 
 // Memory allocated inside another process, for messages whose lParam points to a structure.
-//
-// Under Wine on a machine that runs 32-bit programs through qemu user emulation, a 32-bit
-// process sees its memory at an offset from where the host (and so the wineserver, which
-// carries out Read/WriteProcessMemory) sees it. The tests pin that offset through
-// QEMU_GUEST_BASE and hand it to us in WINPROBE_GUEST_BASE; it applies to 32-bit targets only.
 class RemoteBuffer {
 public:
-    RemoteBuffer(HWND owner, size_t size, uint64_t hostOffset) : m_hostOffset(hostOffset) {
+    RemoteBuffer(HWND owner, size_t size) {
         DWORD pid = 0;
         GetWindowThreadProcessId(owner, &pid);
         m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
@@ -234,27 +229,17 @@ public:
     char* at(size_t offset) const { return static_cast<char*>(m_mem) + offset; }
     bool Write(size_t offset, const void* data, size_t n) {
         SIZE_T done = 0;
-        return WriteProcessMemory(m_process, host(offset), data, n, &done) && done == n;
+        return WriteProcessMemory(m_process, at(offset), data, n, &done) && done == n;
     }
     bool Read(size_t offset, void* data, size_t n) {
         SIZE_T done = 0;
-        return ReadProcessMemory(m_process, host(offset), data, n, &done) && done == n;
+        return ReadProcessMemory(m_process, at(offset), data, n, &done) && done == n;
     }
 
 private:
-    void* host(size_t offset) const {
-        return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(at(offset)) + (uintptr_t)m_hostOffset);
-    }
     HANDLE m_process = nullptr;
     void* m_mem = nullptr;
-    uint64_t m_hostOffset;
 };
-
-uint64_t GuestBase() {
-    wchar_t buf[64] = {0};
-    if (!GetEnvironmentVariableW(L"WINPROBE_GUEST_BASE", buf, 64)) return 0;
-    return wcstoull(buf, nullptr, 0);
-}
 
 constexpr UINT kSendTimeout = 3000;
 
@@ -276,8 +261,8 @@ HWND DialogControl(const std::wstring& caption, int id) {
     return ctl;
 }
 
-// LVITEMW as the list view's own process lays it out. The probe may be a 64-bit program
-// looking at a 32-bit one (the faster choice under Wine), so both layouts are spelled out.
+// LVITEMW as the list view's own process lays it out: a 64-bit probe may look at a 32-bit
+// program, so both layouts are spelled out.
 template <typename Ptr>
 struct RemoteLvItem {
     UINT mask;
@@ -323,7 +308,7 @@ int ListViewRows(HWND lv) {
         return 1;
     }
     constexpr size_t kChars = 520;
-    RemoteBuffer buf(lv, sizeof(Item) + kChars * sizeof(wchar_t), sizeof(Ptr) == 4 ? GuestBase() : 0);
+    RemoteBuffer buf(lv, sizeof(Item) + kChars * sizeof(wchar_t));
     if (!buf.ok()) {
         Err(L"cannot reach the list view's process memory");
         return 1;
@@ -356,7 +341,7 @@ int ListViewRows(HWND lv) {
 template <typename Ptr>
 int SelectRows(HWND lv, const std::vector<int>& rows) {
     using Item = RemoteLvItem<Ptr>;
-    RemoteBuffer buf(lv, sizeof(Item), sizeof(Ptr) == 4 ? GuestBase() : 0);
+    RemoteBuffer buf(lv, sizeof(Item));
     if (!buf.ok()) {
         Err(L"cannot reach the list view's process memory");
         return 1;
