@@ -31,10 +31,22 @@ add_custom_command(
 add_custom_target(nbicons DEPENDS ${NB_ICONS})
 
 set(NB_RC ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.rc)
-set_source_files_properties(${NB_RC} PROPERTIES
-    OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.exe.manifest")
 # windres looks for the files an .rc names (icons, manifest) in its include folders.
 set(NB_RC_INCLUDES ${NB_ICON_DIR} ${PROJECT_SOURCE_DIR}/src/resources)
+set(NB_MANIFEST ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.exe.manifest)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # The 64-bit build, made only where Wine cannot run 32-bit code, must name its own
+    # architecture, or the system refuses the manifest and the common controls 6 with it.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${NB_MANIFEST})
+    file(READ ${NB_MANIFEST} NB_MANIFEST_TEXT)
+    string(REPLACE "processorArchitecture=\"x86\"" "processorArchitecture=\"amd64\""
+           NB_MANIFEST_TEXT "${NB_MANIFEST_TEXT}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/manifest/nbmonitor.exe.manifest "${NB_MANIFEST_TEXT}")
+    set(NB_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/manifest/nbmonitor.exe.manifest)
+    list(PREPEND NB_RC_INCLUDES ${CMAKE_CURRENT_BINARY_DIR}/manifest)
+endif()
+set_source_files_properties(${NB_RC} PROPERTIES
+    OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${NB_MANIFEST}")
 
 add_executable(nbmonitor WIN32 ${PROJECT_SOURCE_DIR}/src/platform/win32/entry.cpp ${NB_RC})
 add_dependencies(nbmonitor nbicons)

@@ -69,8 +69,11 @@ START_TEST(sockets) {
     ok(r == nb::ProbeResult::Listening, "all interfaces should listen, got %s\n", ProbeName(r));
     // inet_addr gives INADDR_NONE for a name, which no socket can be bound to.
     r = os.ProbeListen("localhost", port, 5);
-    ok(r == nb::ProbeResult::BindFailed, "a host name should fail to bind, got %s\n",
-       ProbeName(r));
+    if (r == nb::ProbeResult::Listening && wt::OnWine())
+        skip("Wine on Linux binds a TCP socket to 255.255.255.255; Windows refuses it\n");
+    else
+        ok(r == nb::ProbeResult::BindFailed, "a host name should fail to bind, got %s\n",
+           ProbeName(r));
     os.SocketsCleanup();
 }
 

@@ -3,7 +3,6 @@
 //   nbwine_resources.exe [PATH\nbmonitor.exe] [test names...]
 #include "platform/win32/windows_support.h"
 
-#include <shlwapi.h>
 
 #include <cstring>
 #include <string>
@@ -363,7 +362,8 @@ START_TEST(restore_template) {
          14},
         {IDCANCEL, L"#128", kCancel, kChild | WS_TABSTOP | BS_PUSHBUTTON, 125, 146, 50, 14},
     };
-    // The class name of the list view is compared without regard to case.
+    // windres stores a class name it does not know in upper case; the system looks class
+    // names up without regard to case, so that is all the comparison asks.
     if (t.items.size() > 1) {
         wchar_t cls[32] = {};
         lstrcpynW(cls, t.items[1].cls.c_str(), 32);
@@ -567,12 +567,17 @@ START_TEST(manifest) {
     if (!Load()) return;
     std::string text = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
     ok(!text.empty(), "manifest 1 expected\n");
-    for (const char* piece :
-         {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-          "processorArchitecture=\"x86\"", "publicKeyToken=\"6595b64144ccf1df\""})
+#ifdef _WIN64
+    const char* arch = "processorArchitecture=\"amd64\"";  // the 64-bit test build
+#else
+    const char* arch = "processorArchitecture=\"x86\"";
+#endif
+    for (const char* piece : {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+                              arch, "publicKeyToken=\"6595b64144ccf1df\""})
         ok(text.find(piece) != std::string::npos, "manifest should contain %s\n", piece);
 
-    // The system parses it and, through it, gives version 6 of the common controls.
+    // The system parses it and resolves the dependency: comctl32.dll is redirected to the
+    // Common Controls assembly, version 6.
     ACTCTXW act = {};
     act.cbSize = sizeof act;
     act.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
@@ -584,24 +589,33 @@ START_TEST(manifest) {
     if (ctx == INVALID_HANDLE_VALUE) return;
     ULONG_PTR cookie = 0;
     ::ActivateActCtx(ctx, &cookie);
-    HMODULE comctl = ::LoadLibraryW(L"comctl32.dll");
-    typedef HRESULT(CALLBACK * GetVersionFn)(DLLVERSIONINFO*);
-    auto getVersion = comctl ? reinterpret_cast<GetVersionFn>(
-                                   reinterpret_cast<void*>(::GetProcAddress(comctl, "DllGetVersion")))
-                             : nullptr;
-    DLLVERSIONINFO dvi = {};
-    dvi.cbSize = sizeof dvi;
-    if (getVersion != nullptr) getVersion(&dvi);
-    ok(dvi.dwMajorVersion == 6, "common controls 6 expected, got %lu.%lu\n", dvi.dwMajorVersion,
-       dvi.dwMinorVersion);
-    if (comctl) ::FreeLibrary(comctl);
+    ACTCTX_SECTION_KEYED_DATA keyed = {};
+    keyed.cbSize = sizeof keyed;
+    bool redirected = ::FindActCtxSectionStringW(0, nullptr,
+                                                 ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                                 L"comctl32.dll", &keyed) != 0;
+    ok(redirected, "comctl32.dll should be redirected, error %lu\n", ::GetLastError());
+    if (redirected) {
+        char buf[4096] = {};
+        SIZE_T needed = 0;
+        DWORD index = keyed.ulAssemblyRosterIndex;
+        BOOL got = ::QueryActCtxW(0, ctx, &index, AssemblyDetailedInformationInActivationContext,
+                                  buf, sizeof buf, &needed);
+        auto* info = reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buf);
+        std::wstring identity =
+            got && info->lpAssemblyEncodedAssemblyIdentity ? info->lpAssemblyEncodedAssemblyIdentity
+                                                           : L"";
+        ok(identity.find(L"Microsoft.Windows.Common-Controls") != std::wstring::npos &&
+               identity.find(L"version=\"6.") != std::wstring::npos,
+           "Common Controls 6 expected, got %s\n", wt::Esc(identity).c_str());
+    }
     ::DeactivateActCtx(0, cookie);
     ::ReleaseActCtx(ctx);
 }
 
 START_TEST(executable) {
     if (!Load()) return;
-    // A 32-bit GUI program: the tray tool must not open a console.
+    // A GUI program (the tray tool must not open a console), 32-bit as shipped.
     HANDLE file = ::CreateFileW(g_exePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ok(file != INVALID_HANDLE_VALUE, "cannot open the exe, error %lu\n", ::GetLastError());
@@ -612,14 +626,18 @@ START_TEST(executable) {
     ::CloseHandle(file);
     LONG peOffset = 0;
     std::memcpy(&peOffset, head.data() + 0x3C, 4);
-    if (peOffset <= 0 || peOffset + sizeof(IMAGE_NT_HEADERS32) > got) {
-        ok(false, "no PE header found at %ld\n", peOffset);
-        return;
+    IMAGE_FILE_HEADER fh = {};
+    WORD subsystem = 0;
+    if (peOffset > 0 && DWORD(peOffset) + 4 + sizeof fh + 0x46 <= got) {
+        std::memcpy(&fh, head.data() + peOffset + 4, sizeof fh);
+        // Subsystem sits at the same offset in the 32- and 64-bit optional headers.
+        std::memcpy(&subsystem, head.data() + peOffset + 4 + sizeof fh + 0x44, 2);
     }
-    IMAGE_NT_HEADERS32 nt;
-    std::memcpy(&nt, head.data() + peOffset, sizeof nt);
-    ok(nt.FileHeader.Machine == IMAGE_FILE_MACHINE_I386, "i386 expected, machine %#x\n",
-       nt.FileHeader.Machine);
-    ok(nt.OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "GUI subsystem expected, got %u\n",
-       nt.OptionalHeader.Subsystem);
+#ifdef _WIN64
+    const WORD machine = IMAGE_FILE_MACHINE_AMD64;  // the 64-bit test build
+#else
+    const WORD machine = IMAGE_FILE_MACHINE_I386;
+#endif
+    ok(fh.Machine == machine, "machine %#x expected, got %#x\n", machine, fh.Machine);
+    ok(subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "GUI subsystem expected, got %u\n", subsystem);
 }

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Runs the Wine tests of a Windows build folder, without CMake or CTest:
-#   tests/wine/run-unit.sh build/win [TEST_EXE_NAME...]
-# Each test program prints its failures and "N passed, M failed" last; this script exits
-# non-zero when any program fails, crashes, hangs or does not print that line.
-#
-# The Wine set-up comes from scripts/wine-env.sh when the project has it (prefix, X server,
-# fonts). Without it: a prefix in BUILD_DIR/wineprefix (made once, then reused) and an Xvfb
-# on a free display, stopped again at the end.
+#   tests/wine/run-unit.sh BUILD_DIR [TEST_EXE_NAME...]
+# BUILD_DIR is the build that Wine runs here (build/win, or build/win64 where the host runs
+# no 32-bit code; scripts/wine-env.sh decides). Each test program prints its failures and
+# "N passed, M failed" last; this script adds them up, prints the total the same way, and
+# exits non-zero when any program fails, crashes, hangs or does not print that line.
 set -u
 
 if [ $# -lt 1 ]; then
@@ -30,64 +28,39 @@ for p in "${programs[@]}"; do
     fi
 done
 
-started_xvfb=""
-cleanup() {
-    if [ -n "$started_xvfb" ]; then kill "$started_xvfb" 2>/dev/null; fi
-}
-trap cleanup EXIT
-
-if [ -f "$top/scripts/wine-env.sh" ]; then
-    # shellcheck source=/dev/null
-    . "$top/scripts/wine-env.sh"
-fi
-
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-
-# The loader: this machine may run 32-bit programs only through a 64-bit prefix (WoW64),
-# so a prefix made by wine64 is run by wine64, which hands 32-bit programs to wine.
-if [ -z "${WINE:-}" ]; then
-    if [ -x /usr/lib/wine/wine64 ] && { [ ! -f "$WINEPREFIX/system.reg" ] ||
-        grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; }; then
-        WINE=/usr/lib/wine/wine64
-    else
-        WINE=wine
-    fi
-fi
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "making the Wine prefix $WINEPREFIX (once)"
-    timeout 900 "$WINE" wineboot -i >/dev/null 2>&1
-    timeout 120 "${WINESERVER:-wineserver}" -w 2>/dev/null
-fi
-
-if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 93 140); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-            started_xvfb=$!
-            for _ in $(seq 1 50); do
-                [ -e "/tmp/.X11-unix/X$n" ] && break
-                sleep 0.1
-            done
-            export DISPLAY=":$n"
-            break
-        fi
-    done
-fi
+# shellcheck source=../../scripts/wine-env.sh
+. "$top/scripts/wine-env.sh" || exit 2
+# A prefix of its own under the build folder (a copy of the shared one; its bin folder, first
+# on PATH, has the wine that fits it), and an X display:
+# the dialog tests make real windows.
+nb_prefix "$build/wine-unit" || exit 2
+nb_display || exit 2
 
 status=0
+passed=0
+failed=0
 for p in "${programs[@]}"; do
     log="$tests_dir/$p.log"
     echo "== $p"
-    (cd "$tests_dir" && timeout "${NB_WINE_TEST_TIMEOUT:-900}" "$WINE" "$p.exe") >"$log" 2>&1
+    (cd "$tests_dir" && timeout "${NB_WINE_TEST_TIMEOUT:-600}" wine "$p.exe") >"$log" 2>&1
     rc=$?
     # Wine's own complaints go to stderr; the test's lines are what matters here.
     grep -v -E '^(wine:|[0-9a-f]{4}:(fixme|err|warn):)' "$log"
-    last=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
-    if [ $rc -ne 0 ] || [ -z "$last" ] || ! echo "$last" | grep -q ', 0 failed$'; then
+    last=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -1)
+    p_n=0
+    f_n=1
+    if [[ $last =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+        p_n=${BASH_REMATCH[1]}
+        f_n=${BASH_REMATCH[2]}
+        # A crash after the totals, or a non-zero exit with no failure counted, is one more.
+        if [ "$rc" -ne 0 ] && [ "$f_n" -eq 0 ]; then f_n=1; fi
+    fi
+    passed=$((passed + p_n))
+    failed=$((failed + f_n))
+    if [ "$rc" -ne 0 ] || [ "$f_n" -ne 0 ]; then
         echo "== $p FAILED (exit code $rc)"
         status=1
     fi
 done
+echo "$passed passed, $failed failed"
 exit $status

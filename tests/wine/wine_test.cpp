@@ -74,6 +74,11 @@ void Trace(const char* file, int line, const char* fmt, ...) {
     va_end(args);
 }
 
+bool OnWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string Esc(const std::wstring& text) {
     std::string out;
     for (wchar_t c : text) {

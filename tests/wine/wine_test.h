@@ -12,6 +12,10 @@ void Ok(const char* file, int line, bool cond, const char* fmt, ...)
 void Skip(const char* file, int line, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 void Trace(const char* file, int line, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
+// True under Wine, where a few results of the host system differ from Windows'; the tests
+// say so with skip() rather than fail.
+bool OnWine();
+
 // A wide text for a message: ASCII as it is, everything else as \uXXXX, so that failures
 // read the same whatever code page the console uses.
 std::string Esc(const std::wstring& text);

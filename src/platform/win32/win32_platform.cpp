@@ -10,10 +10,8 @@
 #include "app/framework.h"
 
 #ifndef _WIN64
-#ifndef _WIN64
 static_assert(NOTIFYICONDATAW_V3_SIZE == kNotifyIconDataV3Size,
               "the tray record is the version 3 NOTIFYICONDATAW of 32-bit Windows");
-#endif
 #endif
 
 namespace nb {
