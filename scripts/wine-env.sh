@@ -34,6 +34,9 @@ NB_PREFIX_VERSION=1
 
 NB_EXIT_COMMANDS=()
 nb__run_exit_commands() {
+    # A reader of our output may already be gone (a pipe into tee, ended by the same Ctrl-C):
+    # writing must not end the clean-up half-way.
+    trap '' PIPE INT
     local i
     for ((i = ${#NB_EXIT_COMMANDS[@]} - 1; i >= 0; i--)); do
         eval "${NB_EXIT_COMMANDS[i]}" || true
