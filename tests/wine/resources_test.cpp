@@ -15,6 +15,17 @@ namespace {
 
 std::wstring g_exePath;
 HMODULE g_module = nullptr;
+// An exe named on the command line is the program as shipped, 32-bit, whatever this test
+// program was built for; by default the test checks its own build's nbmonitor.exe.
+bool g_shipped = false;
+
+bool BuiltLikeThisTest() {
+#ifdef _WIN64
+    return !g_shipped;
+#else
+    return true;
+#endif
+}
 
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 
@@ -216,7 +227,10 @@ const DWORD kChild = WS_CHILD | WS_VISIBLE;
 
 static bool ChildArgs(int argc, wchar_t** argv, int*) {
     // Not a child switch: the first argument may name the exe under test.
-    if (argc > 1 && std::wcsstr(argv[1], L".exe") != nullptr) g_exePath = argv[1];
+    if (argc > 1 && std::wcsstr(argv[1], L".exe") != nullptr) {
+        g_exePath = argv[1];
+        g_shipped = true;
+    }
     return false;
 }
 static const int g_hookSet = (wt::SetChildHook(&ChildArgs), 0);
@@ -567,17 +581,19 @@ START_TEST(manifest) {
     if (!Load()) return;
     std::string text = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
     ok(!text.empty(), "manifest 1 expected\n");
-#ifdef _WIN64
-    const char* arch = "processorArchitecture=\"amd64\"";  // the 64-bit test build
-#else
-    const char* arch = "processorArchitecture=\"x86\"";
-#endif
+    // The 64-bit test build names its own architecture.
+    const char* arch = BuiltLikeThisTest() && sizeof(void*) == 8 ? "processorArchitecture=\"amd64\""
+                                                                 : "processorArchitecture=\"x86\"";
     for (const char* piece : {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
                               arch, "publicKeyToken=\"6595b64144ccf1df\""})
         ok(text.find(piece) != std::string::npos, "manifest should contain %s\n", piece);
 
     // The system parses it and resolves the dependency: comctl32.dll is redirected to the
-    // Common Controls assembly, version 6.
+    // Common Controls assembly, version 6. Only a process of the exe's own architecture can.
+    if (!BuiltLikeThisTest()) {
+        skip("an x86 manifest's assemblies resolve in a 32-bit process only\n");
+        return;
+    }
     ACTCTXW act = {};
     act.cbSize = sizeof act;
     act.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
@@ -633,11 +649,8 @@ START_TEST(executable) {
         // Subsystem sits at the same offset in the 32- and 64-bit optional headers.
         std::memcpy(&subsystem, head.data() + peOffset + 4 + sizeof fh + 0x44, 2);
     }
-#ifdef _WIN64
-    const WORD machine = IMAGE_FILE_MACHINE_AMD64;  // the 64-bit test build
-#else
-    const WORD machine = IMAGE_FILE_MACHINE_I386;
-#endif
+    const WORD machine = BuiltLikeThisTest() && sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64
+                                                                    : IMAGE_FILE_MACHINE_I386;
     ok(fh.Machine == machine, "machine %#x expected, got %#x\n", machine, fh.Machine);
     ok(subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "GUI subsystem expected, got %u\n", subsystem);
 }
