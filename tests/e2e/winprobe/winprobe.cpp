@@ -118,6 +118,9 @@ struct TopWindow {
     std::wstring title;
     bool visible;
     RECT rect;
+    DWORD style;
+    DWORD exStyle;
+    HWND owner;
 };
 
 BOOL CALLBACK CollectTop(HWND h, LPARAM lp) {
@@ -129,6 +132,9 @@ BOOL CALLBACK CollectTop(HWND h, LPARAM lp) {
     w.title = TextOf(h);
     w.visible = IsWindowVisible(h) != FALSE;
     GetWindowRect(h, &w.rect);
+    w.style = (DWORD)GetWindowLongPtrW(h, GWL_STYLE);
+    w.exStyle = (DWORD)GetWindowLongPtrW(h, GWL_EXSTYLE);
+    w.owner = GetWindow(h, GW_OWNER);
     v->push_back(w);
     return TRUE;
 }
@@ -448,7 +454,8 @@ int CmdStats(DWORD pid) {
 
 int Usage() {
     Err(L"usage:\n"
-        L"  windows [pid]                       top-level windows\n"
+        L"  windows [pid]                       top-level windows: hwnd, pid, class, visible,\n"
+        L"                                      x,y,w,h, style, exstyle, owner, title\n"
         L"  find <title>                        hwnd of the window with that title\n"
         L"  waitwin <title> <ms>                wait until a window with that title exists\n"
         L"  waitgone <title> <ms>               wait until no window has that title\n"
@@ -462,7 +469,8 @@ int Usage() {
         L"  procs                               processes\n"
         L"  kill <exe name>                     terminate every process of that name\n"
         L"  killpid <pid>                       terminate one process\n"
-        L"  stats <pid>                         handles, memory, cpu time, exit code\n");
+        L"  stats <pid>                         handles, memory, cpu time, exit code\n"
+        L"  hold [ms]                           stay alive (and keep the desktop up)\n");
     return 2;
 }
 
@@ -478,7 +486,8 @@ int Run(std::vector<std::wstring> a) {
             Out(L"window\t" + Hex((uintptr_t)w.hwnd) + L"\t" + Num(w.pid) + L"\t" + Escape(w.cls) +
                 L"\t" + (w.visible ? L"1" : L"0") + L"\t" + Num(w.rect.left) + L"," +
                 Num(w.rect.top) + L"," + Num(w.rect.right - w.rect.left) + L"," +
-                Num(w.rect.bottom - w.rect.top) + L"\t" + Escape(w.title));
+                Num(w.rect.bottom - w.rect.top) + L"\t" + Hex(w.style) + L"\t" + Hex(w.exStyle) +
+                L"\t" + Hex((uintptr_t)w.owner) + L"\t" + Escape(w.title));
         }
         return 0;
     }
@@ -566,6 +575,14 @@ int Run(std::vector<std::wstring> a) {
     }
     if (cmd == L"killpid" && need(1)) return KillPid((DWORD)ParseInt(a[1]), 1) ? 0 : 1;
     if (cmd == L"stats" && need(1)) return CmdStats((DWORD)ParseInt(a[1]));
+    if (cmd == L"hold") {
+        // Keeps a desktop client alive: Wine closes the desktop (and its taskbar) soon after
+        // its last program ends, and one brought up anew while another program starts can
+        // leave that program waiting.
+        Out(L"desktop\t" + Hex((uintptr_t)GetDesktopWindow()));
+        Sleep(need(1) ? (DWORD)ParseInt(a[1]) : 3600 * 1000);
+        return 0;
+    }
     return Usage();
 }
 
