@@ -12,8 +12,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import (CASES, WINDOW_TITLE, WM_RBUTTONDOWN, WM_TRAY_CALLBACK, Failure, Installation,  # noqa: E402
-                     Session, Supervisor, case, fresh_output, http_get, port_answers, run_cases, wait_until)
+from harness import (VK_ESCAPE, VK_RETURN, WINDOW_TITLE, WM_KEYDOWN, WM_RBUTTONDOWN, WM_TRAY_CALLBACK,  # noqa: E402
+                     Failure, Installation, Session, Supervisor, case, fresh_output, http_get, port_answers,
+                     run_cases, wait_until)
 
 # The program's default port; NB_E2E_PORT moves the whole suite elsewhere (through
 # default_port) where another copy of the stack already uses it on this machine.
@@ -282,14 +283,52 @@ def monitor_restart(s, t):
     code, _ = http_get(PORT)
     t.equal(code, 200, "HTTP status after the restarts")
     handles_after = s.stats(nbm[0])["handles"]
+    t.note("nbmonitor handles: %d before, %d after two restarts" % (handles_before, handles_after))
     t.true(handles_after - handles_before <= 1,
            "handles of nbmonitor grew from %d to %d over two restarts" % (handles_before, handles_after))
 
 
-@case("second start: ends at once, first opens the start page")
+@case("monitor: server gone for good, one (Exec) box at a time")
+def monitor_exec_fails(s, t):
+    """The server killed while bin\\httpd.exe is missing: one (Exec) box, however many ticks
+    fail meanwhile; once the file is back a later tick restarts the server; a new failure
+    after that success shows the box again."""
+    inst, sup = started(s)
+    s.screen.wait_icon("blue", MONITOR_S + 4)
+    exe = os.path.join(inst.bin, "httpd.exe")
+    limit = MONITOR_S + 2.0 + RESTART_WAIT_S + 8
+    for round_no in (1, 2):
+        os.rename(exe, exe + ".off")
+        s.probe("kill", "httpd.exe")
+        box = s.dialog("Nimbara", limit)
+        t.equal(box["text"], START_FAILED_EXEC, "text of the box of failed restart %d" % round_no)
+        time.sleep(3 * MONITOR_S + 2.5)  # more failing ticks, inside the box's loop or after it
+        boxes = [w for w in s.windows() if w["visible"] and w["cls"] == "#32770" and w["title"] == "Nimbara"]
+        t.equal(len(boxes), 1, "(Exec) boxes after several failed restarts (round %d)" % round_no)
+        t.equal(len(inst.launches()), round_no, "server launches while httpd.exe is missing")
+        os.rename(exe + ".off", exe)
+        s.press("Nimbara", IDOK)
+        s.wait_dialog_gone("Nimbara")
+        wait_until("the server to be started again (round %d)" % round_no,
+                   lambda: len(inst.launches()) > round_no, limit + 2 * MONITOR_S, 0.2)
+        s.screen.wait_icon("blue", MONITOR_S + 4)
+        t.true(port_answers(PORT), "the server answers after round %d" % round_no)
+    t.true(sup.running(), "nbmonitor still runs")
+
+
+@case("backup timer: a backup every backup_interval")
+def backup_timer(s, t):
+    """With backup_interval 2.5 s, backups keep coming after the one of the start, and no
+    completion box shows for them."""
+    inst, sup = started(s, sets=["nbmonitor.backup_interval=2500"])
+    wait_backups(inst, 3, timeout=2 * 2.5 + 8)
+    t.equal(s.dialog_now("Nimbara"), None, "a box for a timer backup")
+
+
+@case("second start and double-click: start page again")
 def second_instance(s, t):
     """A second nbmonitor.exe ends within seconds without starting anything; the running one
-    opens the start page again."""
+    opens the start page again, as it does for a double-click on its icon."""
     inst, sup = started(s)
     wait_until("the first start page URL", lambda: browser_lines(s), 10)
     second = s.start([inst.win + "bin\\nbmonitor.exe"], cwd=inst.bin, log_name="second.log")
@@ -303,21 +342,49 @@ def second_instance(s, t):
     t.equal(len(s.pids_of("nbmonitor.exe")), 1, "nbmonitor.exe processes")
     t.equal(len(inst.launches()), 1, "server launches")
     t.true(sup.running(), "the first nbmonitor still runs")
-    print("     (second instance exit status %d)" % rc)
+    t.note("the second instance's exit status was %d" % rc)
+
+    colour, centre = s.screen.wait_icon("blue", MONITOR_S + 4)
+    s.screen.click(centre, 1, times=2)
+    wait_until("a third start page URL after a double-click on the icon", lambda: len(browser_lines(s)) >= 3, 10)
+    t.equal(browser_lines(s), [start_page()] * 3, "URLs handed to the browser after the double-click")
 
 
-@case("exit command: program ends, no httpd.exe left")
-def exit_command(s, t):
-    """WM_COMMAND 32773 to nbmonitorDlg ends the program, every httpd.exe and the icon."""
+@case("window: show/hide, Enter and Escape, exit command")
+def window_commands(s, t):
+    """Enter and Escape posted to the host or the supervisor end nothing; command 32771 shows
+    the supervisor window and its OK hides it again; WM_COMMAND 32773 ends the program, every
+    httpd.exe and the icon."""
     inst, sup = started(s)
     s.screen.wait_icon("blue", MONITOR_S + 4)
+    nbm = s.pids_of("nbmonitor.exe")
+    hosts = [w for w in s.windows() if nbm and w["pid"] == nbm[0] and w["cls"] == "#32770" and w["title"] == ""]
+    if len(hosts) != 1:
+        raise Failure("untitled dialogs (the host) of nbmonitor: %r" % hosts)
+    for target in ("hwnd:" + hosts[0]["hwnd"], WINDOW_TITLE):
+        for key in (VK_ESCAPE, VK_RETURN):
+            s.post(target, WM_KEYDOWN, key, 1)
+    time.sleep(1.5)
+    t.true(sup.running(), "nbmonitor ended after Enter/Escape")
+    t.true(s.find_window(WINDOW_TITLE) is not None, "window nbmonitorDlg gone after Enter/Escape")
+
+    def supervisor_visible():
+        return [w["visible"] for w in s.windows() if w["title"] == WINDOW_TITLE] == [True]
+    rc, _ = nbctl(s, inst, "show")
+    t.equal(rc, 0, "nbctl show exit status")
+    wait_until("nbmonitorDlg to be shown", supervisor_visible, 5)
+    s.press(WINDOW_TITLE, IDOK)
+    wait_until("nbmonitorDlg to be hidden by its OK", lambda: not supervisor_visible(), 5)
+    t.true(s.find_window(WINDOW_TITLE) is not None, "window nbmonitorDlg gone after its OK")
+    t.true(sup.running(), "nbmonitor ended after the window's OK")
+
     s.command(WINDOW_TITLE, ID_TRAY_EXIT)
     rc = sup.wait_exit(15)
     t.equal(s.pids_of("httpd.exe"), [], "httpd.exe processes after exit")
     t.true(not port_answers(PORT), "port %d still answers after exit" % PORT)
     t.equal(s.find_window(WINDOW_TITLE), None, "window nbmonitorDlg after exit")
     s.screen.wait_icon(None, 5)
-    print("     (exit status %d)" % rc)
+    t.note("exit status %d" % rc)
 
 
 def open_tray_menu(s, t):
@@ -332,7 +399,7 @@ def open_tray_menu(s, t):
     try:
         return wait_until("the popup menu", menu, 4, 0.2)
     except Failure:
-        print("     (a right-click on the tray icon opened no menu; posting WM_RBUTTONDOWN instead)")
+        t.note("a right-click on the tray icon opened no menu; WM_RBUTTONDOWN posted instead")
         s.post(WINDOW_TITLE, WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN)
         return wait_until("the popup menu after WM_TRAY_CALLBACK", menu, 5, 0.2)
 

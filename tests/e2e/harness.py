@@ -17,6 +17,9 @@ import traceback
 
 WINDOW_TITLE = "nbmonitorDlg"
 WM_COMMAND = 0x0111
+WM_KEYDOWN = 0x0100
+VK_RETURN = 0x0D
+VK_ESCAPE = 0x1B
 WM_TRAY_CALLBACK = 0x0400 + 100
 WM_LBUTTONDBLCLK = 0x0203
 WM_RBUTTONDOWN = 0x0204
@@ -471,10 +474,10 @@ class Screen:
         ox, oy = self.origin()
         self.xdotool("mousemove", point[0] + ox, point[1] + oy)
 
-    def click(self, point, button=1):
+    def click(self, point, button=1, times=1):
         self.move(point)
         time.sleep(0.2)
-        self.xdotool("click", button)
+        self.xdotool("click", "--repeat", times, "--delay", 80, button)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -519,6 +522,11 @@ class Checks:
 
     def __init__(self):
         self.failures = []
+        self.notes = []
+
+    def note(self, text):
+        """Something worth knowing that is not a failure; printed under the case's line."""
+        self.notes.append(text)
 
     def equal(self, actual, expected, what):
         if actual != expected:
@@ -565,6 +573,8 @@ def run_cases(session, selected, before_each=None):
         else:
             passed += 1
             print("ok   %-42s %5.1f s" % (c.name, took))
+        for n in checks.notes:
+            print("     (%s)" % n)
         sys.stdout.flush()
     print("e2e: %d cases in %.0f s; screenshots in %s" % (passed + failed, time.monotonic() - started,
                                                         os.path.relpath(session.shots, session.root)))

@@ -45,6 +45,6 @@ export NB_ROOT=$root NB_E2E_BUILD=$NB_WIN_BUILD NB_WINE_LOADER WINEPREFIX NB_BRO
 # Start the prefix's own programs once, so that the first case does not pay for it.
 timeout 120 "$NB_WINE_LOADER" "$NB_WIN_BUILD/tests/e2e/winprobe.exe" procs >/dev/null 2>&1
 
-python3 "$here/cases.py" "$@"
+PYTHONDONTWRITEBYTECODE=1 python3 "$here/cases.py" "$@"
 status=$?
 exit $status
