@@ -136,7 +136,8 @@ def wait_backups(inst, count, timeout=20):
 @case("start: files, server, start page, first backup")
 def start_sequence(s, t):
     """A plain start writes the configuration, starts the server, opens the start page once,
-    runs the backup script once, and shows the blue icon after the first monitor tick."""
+    runs the backup script once, shows the blue icon after the first monitor tick, and then
+    idles."""
     inst, sup = started(s)
     t.equal(inst.read("conf", "extra", "httpd-port.conf"), b"Listen 127.0.0.1:%d\r\n" % PORT, "httpd-port.conf")
     conf = inst.read("conf", "extra", "httpd-nb.conf")
@@ -164,6 +165,14 @@ def start_sequence(s, t):
 
     s.screen.wait_icon("blue", MONITOR_S + 4)
     s.screen.save("tray-running.png", taskbar_corner(s))
+
+    # Between ticks the program waits for messages: over a few ticks it uses next to no CPU.
+    nbm = s.pids_of("nbmonitor.exe")
+    if t.equal(len(nbm), 1, "nbmonitor.exe processes"):
+        before = s.stats(nbm[0])["cpu_ms"]
+        time.sleep(4 * MONITOR_S)
+        used = s.stats(nbm[0])["cpu_ms"] - before
+        t.true(used < 800, "nbmonitor used %d ms of CPU time over %.0f s of running" % (used, 4 * MONITOR_S))
 
 
 @case("start: home D:\\apps\\nimbara, paths follow it")
@@ -247,14 +256,9 @@ def start_never_answers(s, t):
 @case("monitor: killed server is restarted, icon red then blue")
 def monitor_restart(s, t):
     """The server killed from outside: the next tick turns the icon red, and after the fixed
-    2 s pause and restart_wait a new server serves the same port; the icon turns blue again.
-    Two restarts leave the supervisor's handle count where it was."""
+    2 s pause and restart_wait a new server serves the same port; the icon turns blue again."""
     inst, sup = started(s)
     s.screen.wait_icon("blue", MONITOR_S + 4)
-    nbm = s.pids_of("nbmonitor.exe")
-    if len(nbm) != 1:
-        raise Failure("nbmonitor.exe processes: %r" % nbm)
-    handles_before = s.stats(nbm[0])["handles"]
 
     for round_no in (1, 2):
         servers = s.pids_of("httpd.exe")
@@ -282,10 +286,6 @@ def monitor_restart(s, t):
     t.equal(s.pids_of("httpd.exe"), [int(launches[-1][0])], "running httpd.exe")
     code, _ = http_get(PORT)
     t.equal(code, 200, "HTTP status after the restarts")
-    handles_after = s.stats(nbm[0])["handles"]
-    t.note("nbmonitor handles: %d before, %d after two restarts" % (handles_before, handles_after))
-    t.true(handles_after - handles_before <= 1,
-           "handles of nbmonitor grew from %d to %d over two restarts" % (handles_before, handles_after))
 
 
 @case("monitor: server gone for good, one (Exec) box at a time")
