@@ -6,6 +6,7 @@ Run through tests/e2e/run.sh, which prepares Wine and the environment this file 
     cases.py [CASE...]     only the cases whose name contains one of the words
 """
 import os
+import shutil
 import socket
 import sys
 import time
@@ -34,6 +35,7 @@ ID_RESTORE_LIST = 1004
 IDOK, IDCANCEL, IDYES, IDNO, ID_DELETE = 1, 2, 6, 7, 3
 
 START_FAILED_EXEC = "Nimbaraの起動に失敗しました。(Exec)"
+START_FAILED_WRITE = "Nimbaraの起動に失敗しました。\nフォルダに書き込み権限があることを確認してください。"
 NOT_STARTED = "正常に動作を開始することができませんでした。\nNimbaraを終了します。"
 BACKED_UP = "バックアップしました   "
 RESTORED = "復旧しました  "
@@ -189,6 +191,52 @@ def start_other_home(s, t):
     code, _ = http_get(PORT)
     t.equal(code, 200, "HTTP status of /index.php")
     t.equal(len(inst.launches()), 1, "server launches")
+
+
+@case("start: current folder C:\\nimbara, settings from C:\\conf")
+def start_other_cwd(s, t):
+    """Started with C:\\nimbara as current folder, the program reads C:\\conf\\nbmonitor.ini
+    (the parent of the current folder), yet finds the server through its own location."""
+    inst = Installation(s, sets=FAST, standin=LAUNCH_LOG)
+    other = PORT + 7
+    conf_dir = os.path.join(s.prefix, "drive_c", "conf")
+    os.makedirs(conf_dir, exist_ok=True)
+    try:
+        with open(os.path.join(conf_dir, "nbmonitor.ini"), "wb") as f:
+            f.write(("[httpd]\r\ndefault_port=%d\r\nrestart_wait=300\r\n[nbmonitor]\r\nwait_time=300\r\n"
+                     "monitor_interval=1000\r\n" % other).encode())
+        clear_browser_log(s)
+        sup = Supervisor(inst, cwd=inst.unix)
+        sup.wait_ready()
+        t.equal(inst.read("conf", "extra", "httpd-port.conf"), b"Listen 127.0.0.1:%d\r\n" % other,
+                "httpd-port.conf (port from C:\\conf\\nbmonitor.ini)")
+        wait_until("the start page URL", lambda: browser_lines(s), 10)
+        t.equal(browser_lines(s), [start_page(other)], "URLs handed to the browser")
+        code, _ = http_get(other)
+        t.equal(code, 200, "HTTP status on the port from C:\\conf\\nbmonitor.ini")
+    finally:
+        s.stop_all()
+        shutil.rmtree(conf_dir, ignore_errors=True)
+
+
+@case("start: listen file not writable, box, exit code -1")
+def start_listen_file_locked(s, t):
+    """A read-only conf\\extra\\httpd-port.conf: the write-permission box, no server, exit
+    code -1 after OK."""
+    inst = Installation(s, sets=FAST, standin=LAUNCH_LOG)
+    locked = inst.path("conf", "extra", "httpd-port.conf")
+    inst.write("conf/extra/httpd-port.conf", b"Listen 127.0.0.1:1\r\n")
+    os.chmod(locked, 0o444)
+    try:
+        sup = Supervisor(inst)
+        box = s.dialog("Nimbara", 30)
+        t.equal(box["text"], START_FAILED_WRITE, "text of the start failure box")
+        t.equal(inst.launches(), [], "server launches")
+        s.press("Nimbara", IDOK)
+        t.equal(sup.wait_exit(15), 255, "exit status (ExitProcess(-1) seen through Wine)")
+        t.equal(inst.read("conf", "extra", "httpd-port.conf"), b"Listen 127.0.0.1:1\r\n", "the read-only listen file")
+    finally:
+        os.chmod(locked, 0o644)
 
 
 @case("start: port taken, the next one used everywhere")
@@ -348,6 +396,28 @@ def second_instance(s, t):
     s.screen.click(centre, 1, times=2)
     wait_until("a third start page URL after a double-click on the icon", lambda: len(browser_lines(s)) >= 3, 10)
     t.equal(browser_lines(s), [start_page()] * 3, "URLs handed to the browser after the double-click")
+
+
+@case("second start during the start sequence: nothing opened")
+def second_instance_early(s, t):
+    """A second start while the first is still in its start sequence (no window titled
+    nbmonitorDlg yet) ends and makes the first open nothing beyond its own start page."""
+    inst = Installation(s, sets=FAST + ["nbmonitor.wait_time=2500"], standin=LAUNCH_LOG)
+    clear_browser_log(s)
+    sup = Supervisor(inst)
+    wait_until("the server launch", lambda: inst.launches(), 30, 0.1)
+    second = s.start([inst.win + "bin\\nbmonitor.exe"], cwd=inst.bin, log_name="second.log")
+    try:
+        second.wait(timeout=20)
+    except Exception:
+        raise Failure("the second nbmonitor.exe still runs after 20 s")
+    if s.find_window(WINDOW_TITLE) is not None:
+        raise Failure("the first start sequence ended before the second instance did; the case proves nothing")
+    sup.wait_ready()
+    wait_until("the first start page URL", lambda: browser_lines(s), 10)
+    time.sleep(1.5)
+    t.equal(browser_lines(s), [start_page()], "URLs handed to the browser")
+    t.equal(len(inst.launches()), 1, "server launches")
 
 
 @case("window: show/hide, Enter and Escape, exit command")

@@ -336,12 +336,13 @@ class Installation:
 
 
 class Supervisor:
-    """nbmonitor.exe of an installation, started with its bin folder as current directory."""
+    """nbmonitor.exe of an installation, started with its bin folder (or `cwd`) as current
+    directory."""
 
-    def __init__(self, inst, log_name="nbmonitor.log"):
+    def __init__(self, inst, log_name="nbmonitor.log", cwd=None):
         self.inst = inst
         self.s = inst.s
-        self.proc = self.s.start([inst.win + "bin\\nbmonitor.exe"], cwd=inst.bin, log_name=log_name)
+        self.proc = self.s.start([inst.win + "bin\\nbmonitor.exe"], cwd=cwd or inst.bin, log_name=log_name)
         self.started_at = time.monotonic()
 
     def wait_ready(self, timeout=45):
