@@ -703,8 +703,8 @@ def listeners(port):
 
 def main():
     session = Session()
-    fresh_output(session)
     selected = sys.argv[1:]
+    fresh_output(session, keep_shots=bool(selected))
     failed = run_cases(session, selected, before_each=ports_free)
     return min(failed, 125)
 

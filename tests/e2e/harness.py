@@ -583,7 +583,9 @@ def run_cases(session, selected, before_each=None):
     return failed
 
 
-def fresh_output(session):
-    for d in (session.shots, session.logs):
+def fresh_output(session, keep_shots=False):
+    """Empties the log folder, and the screenshot folder too unless only some cases run."""
+    for d in (session.logs,) if keep_shots else (session.shots, session.logs):
         shutil.rmtree(d, ignore_errors=True)
+    for d in (session.shots, session.logs):
         os.makedirs(d, exist_ok=True)
