@@ -33,8 +33,10 @@ LAUNCH_LOG = ["log=launch.log"]
 ID_TRAY_EXIT = 32773
 ID_RESTORE_LIST = 1004
 IDOK, IDCANCEL, IDYES, IDNO, ID_DELETE = 1, 2, 6, 7, 3
+WS_EX_TOPMOST, WS_EX_TOOLWINDOW, WS_EX_APPWINDOW = 0x8, 0x80, 0x40000
 
 START_FAILED_EXEC = "Nimbaraの起動に失敗しました。(Exec)"
+START_FAILED_PORT = "Nimbaraの起動に失敗しました。(Port)"
 START_FAILED_WRITE = "Nimbaraの起動に失敗しました。\nフォルダに書き込み権限があることを確認してください。"
 NOT_STARTED = "正常に動作を開始することができませんでした。\nNimbaraを終了します。"
 BACKED_UP = "バックアップしました   "
@@ -239,6 +241,55 @@ def start_listen_file_locked(s, t):
         os.chmod(locked, 0o644)
 
 
+@case("start: no port left, (Port) box, exit code -1")
+def start_no_port(s, t):
+    """default_port 65535 leaves no port to probe: the (Port) box, no server, exit code -1."""
+    inst = Installation(s, sets=FAST + ["httpd.default_port=65535"], standin=LAUNCH_LOG)
+    sup = Supervisor(inst)
+    box = s.dialog("Nimbara", 30)
+    t.equal(box["text"], START_FAILED_PORT, "text of the start failure box")
+    s.press("Nimbara", IDOK)
+    t.equal(sup.wait_exit(15), 255, "exit status (ExitProcess(-1) seen through Wine)")
+    t.equal(inst.launches(), [], "server launches")
+
+
+@case("start: debug boxes, in order, with their values")
+def start_debug_boxes(s, t):
+    """Both debug settings on: every diagnostic box of a start shows, in order, with the
+    value it names (paths, the server's command line, the URL, the backup command line)."""
+    inst = Installation(s, sets=FAST + ["httpd.debug=1", "nbmonitor.debug=2"], standin=LAUNCH_LOG)
+    clear_browser_log(s)
+    sup = Supervisor(inst)
+    seen = []
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and len(seen) < 12:
+        if s.find_window(WINDOW_TITLE) is not None or not sup.running():
+            break
+        boxes = [w for w in s.windows() if w["visible"] and w["cls"] == "#32770" and w["rect"][2] > 0
+                 and w["title"] != WINDOW_TITLE]
+        if not boxes:
+            time.sleep(0.2)
+            continue
+        box = s.dialog_now("hwnd:" + boxes[0]["hwnd"])
+        if box is None:
+            continue
+        seen.append((boxes[0]["title"], box["text"]))
+        s.press("hwnd:" + boxes[0]["hwnd"], IDOK)
+        wait_until("the box %r to close" % boxes[0]["title"],
+                   lambda: boxes[0]["hwnd"] not in [w["hwnd"] for w in s.windows() if w["visible"]], 10, 0.2)
+    home = "C:\\nimbara\\"
+    t.equal(seen, [
+        ("SetPath: m_path", home), ("SetPath: m_dir", "nimbara"),
+        ("CMainDlg::GetHomeDir", home),
+        ("SetPath: m_path", home), ("SetPath: m_dir", "nimbara"),
+        ("httpd start cmd", "C:\\nimbara\\\\bin\\httpd.exe"),
+        ("url", start_page()),
+        ("CMainDlg::OnBackup", '"C:\\nimbara\\\\bin\\nbbackup.bat"'),
+    ], "diagnostic boxes (caption, text) of the start")
+    sup.wait_ready(15)
+    t.equal(browser_lines(s), [start_page()], "URLs handed to the browser")
+
+
 @case("start: port taken, the next one used everywhere")
 def start_port_taken(s, t):
     """With a Linux program listening on 127.0.0.1:27142 the server gets 27143: the listen
@@ -422,7 +473,8 @@ def second_instance_early(s, t):
 
 @case("window: show/hide, Enter and Escape, exit command")
 def window_commands(s, t):
-    """Enter and Escape posted to the host or the supervisor end nothing; command 32771 shows
+    """The host is a zero-sized tool window that owns the topmost supervisor window. Enter
+    and Escape posted to the host or the supervisor end nothing; command 32771 shows
     the supervisor window and its OK hides it again; WM_COMMAND 32773 ends the program, every
     httpd.exe and the icon."""
     inst, sup = started(s)
@@ -431,7 +483,14 @@ def window_commands(s, t):
     hosts = [w for w in s.windows() if nbm and w["pid"] == nbm[0] and w["cls"] == "#32770" and w["title"] == ""]
     if len(hosts) != 1:
         raise Failure("untitled dialogs (the host) of nbmonitor: %r" % hosts)
-    for target in ("hwnd:" + hosts[0]["hwnd"], WINDOW_TITLE):
+    host = hosts[0]
+    t.equal(host["rect"], (0, 0, 0, 0), "the host's rectangle")
+    t.equal((bool(host["exstyle"] & WS_EX_TOOLWINDOW), bool(host["exstyle"] & WS_EX_APPWINDOW)), (True, False),
+            "the host's tool-window and app-window styles")
+    supervisor = [w for w in s.windows() if w["title"] == WINDOW_TITLE]
+    t.true(supervisor and supervisor[0]["exstyle"] & WS_EX_TOPMOST, "nbmonitorDlg is not topmost: %r" % supervisor)
+    t.true(supervisor and supervisor[0]["owner"] == host["hwnd"], "nbmonitorDlg is not owned by the host: %r" % supervisor)
+    for target in ("hwnd:" + host["hwnd"], WINDOW_TITLE):
         for key in (VK_ESCAPE, VK_RETURN):
             s.post(target, WM_KEYDOWN, key, 1)
     time.sleep(1.5)
@@ -599,11 +658,11 @@ def restore_one(s, t):
     t.true(sup.running(), "nbmonitor still runs")
 
 
-@case("restore: hostile name refused, one row only, quoting, delete")
+@case("restore: hostile name, one row only, quoting, delete, none")
 def restore_guarded(s, t):
     """A name that the command interpreter would run as a second command is refused and runs
     nothing; two selected rows are refused; a name with a blank reaches the script whole;
-    Delete removes the selected entries after Yes."""
+    Delete removes the selected entries after Yes; Restore with no row closes the dialog."""
     hostile = "x & copy nul pwned.txt"
     blank = "app 2.db"
     plain = "app-1.db"
@@ -657,6 +716,16 @@ def restore_guarded(s, t):
     t.equal([r[0] for r in s.list_rows("復旧", ID_RESTORE_LIST)], [blank], "rows after Delete")
     s.press("復旧", IDCANCEL)
     s.wait_dialog_gone("復旧")
+
+    # Restore with nothing selected closes the dialog and runs nothing.
+    os.remove(inst.path(RESTORE_ARGS))
+    open_restore(s, t, inst)
+    s.select_rows("復旧", ID_RESTORE_LIST, [])
+    s.press("復旧", IDOK)
+    s.wait_dialog_gone("復旧")
+    time.sleep(1.5)
+    t.equal(restore_args(inst), None, "nbrestore.bat ran with nothing selected")
+    t.equal(s.dialog_now(APP_TITLE), None, "a box after Restore with nothing selected")
     t.true(sup.running(), "nbmonitor still runs")
 
 
