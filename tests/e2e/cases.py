@@ -8,6 +8,7 @@ Run through tests/e2e/run.sh, which prepares Wine and the environment this file 
 import os
 import shutil
 import socket
+import subprocess
 import sys
 import time
 
@@ -763,7 +764,6 @@ def ports_free(s):
 
 def listeners(port):
     try:
-        import subprocess
         out = subprocess.run(["ss", "-ltnp"], stdout=subprocess.PIPE, timeout=10).stdout.decode()
         return "\n".join(line for line in out.splitlines() if ":%d " % port in line or ":%d " % (port + 1) in line)
     except Exception as e:

@@ -16,12 +16,10 @@ import time
 import traceback
 
 WINDOW_TITLE = "nbmonitorDlg"
-WM_COMMAND = 0x0111
 WM_KEYDOWN = 0x0100
 VK_RETURN = 0x0D
 VK_ESCAPE = 0x1B
 WM_TRAY_CALLBACK = 0x0400 + 100
-WM_LBUTTONDBLCLK = 0x0203
 WM_RBUTTONDOWN = 0x0204
 
 
@@ -504,16 +502,17 @@ def http_get(port, path="/index.php", timeout=5):
 
 
 class Case:
-    def __init__(self, name, fn, doc):
-        self.name, self.fn, self.doc = name, fn, doc
+    def __init__(self, name, fn):
+        self.name, self.fn = name, fn
 
 
 CASES = []
 
 
 def case(name):
+    """Registers a case function f(session, checks); cases run in the order of definition."""
     def register(fn):
-        CASES.append(Case(name, fn, (fn.__doc__ or "").strip().splitlines()[0] if fn.__doc__ else ""))
+        CASES.append(Case(name, fn))
         return fn
     return register
 
