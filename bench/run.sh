@@ -1,0 +1,331 @@
+#!/usr/bin/env bash
+# nbmonitor's performance figures, measured side by side in one run and printed as one
+# Markdown table with details below it. Not a test: it exits 0 when it could measure
+# (whatever the figures are) and 1 when it could not.
+#
+#   bench/run.sh
+#
+# Environment:
+#   NB_BENCH_DIR      builds, the Wine prefix and the logs (default build/bench); the builds are
+#                     its own (native, the Windows build Wine runs, and the 32-bit build whose
+#                     exe is the shipped one), so that it never builds in a folder someone else
+#                     is building in at the same time
+#   NB_BENCH_IDLE_S   length of the idle-CPU window in seconds (default 60)
+#   NB_BENCH_PORT     default_port of the measured installation (default 28142, away from the
+#                     end-to-end tests' 27142-27160)
+#
+# The measured installation: wait_time 1000 ms, monitor_interval 5000 ms and restart_wait
+# 2000 ms (the defaults), the stand-in httpd.exe, the stand-in browser of scripts/wine-env.sh.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out=${NB_BENCH_DIR:-$root/build/bench}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+idle_s=${NB_BENCH_IDLE_S:-60}
+port=${NB_BENCH_PORT:-28142}
+wait_time=1000
+interval=5000
+restart_wait=2000
+phases=(100 2500 4500)   # kill the server this many ms after a monitor tick
+log=$out/run.log
+: >"$log"
+
+say() { printf '== %s\n' "$*" >&2; }
+die() { printf 'bench: %s (log: %s)\n' "$*" "$log" >&2; exit 1; }
+
+"$root/scripts/setup" </dev/null >>"$log" 2>&1 || die "scripts/setup failed"
+# shellcheck source=../scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" || die "scripts/wine-env.sh failed"
+
+# ---------------------------------------------------------------------------------------------
+# Builds
+
+build_tree() {  # build_tree DIR TOOLCHAIN|"" TARGET...
+    local dir=$1 toolchain=$2
+    shift 2
+    local -a configure=(-S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel)
+    [ -n "$toolchain" ] && configure+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake "${configure[@]}" >>"$log" 2>&1 || return 1
+    fi
+    local -a targets=()
+    local t
+    for t in "$@"; do targets+=(--target "$t"); done
+    cmake --build "$dir" -j"${NB_JOBS:-2}" "${targets[@]}" >>"$log" 2>&1
+}
+
+run_build=$out/$NB_WINE_ARCH
+size_build=$out/win32
+say "building: native bench, $NB_WINE_ARCH programs for Wine, the 32-bit nbmonitor.exe"
+build_tree "$out/native" "" nbmonitor_bench || die "native build failed"
+build_tree "$run_build" "$NB_WIN_TOOLCHAIN" nbmonitor httpd nbctl winprobe nbbench_win \
+    nbbench_drive nbmintray || die "Windows build ($NB_WINE_ARCH) failed"
+if [ "$size_build" != "$run_build" ]; then
+    build_tree "$size_build" "$root/cmake/mingw-i686.cmake" nbmonitor nbmintray ||
+        die "32-bit build failed"
+fi
+
+# ---------------------------------------------------------------------------------------------
+# Helpers
+
+declare -A R=()   # every figure, by key
+
+# Reads "key value" lines (a driver's output) into R with a prefix.
+collect() {  # collect PREFIX < lines
+    local k v
+    while read -r k v; do
+        v=${v%$'\r'}
+        [ -n "$k" ] && R[$1$k]=$v
+    done
+}
+
+# The unix process of this prefix whose Windows command line is exactly the text (Wine shows
+# it as the process's arguments).
+unix_pid() {
+    local p c
+    for p in /proc/[0-9]*; do
+        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+        c=$(tr '\0' ' ' 2>/dev/null <"$p/cmdline" | sed 's/ *$//')
+        [ "$c" = "$1" ] || continue
+        echo "${p#/proc/}"
+        return 0
+    done
+    return 1
+}
+
+# CPU time of every thread of a unix process, in nanoseconds (the scheduler's own account).
+cpu_ns() {
+    local t a s=0
+    for t in /proc/"$1"/task/*/schedstat; do
+        read -r a _ 2>/dev/null <"$t" && s=$((s + a))
+    done
+    echo "$s"
+}
+
+status_kb() { sed -n "s/^$2:[[:space:]]*\([0-9]*\) kB/\1/p" /proc/"$1"/status 2>/dev/null; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else printf "n/a" }'; }
+verdict() { awk -v v="$1" -v t="$2" 'BEGIN { if (v == "n/a") print "n/a"; else print (v <= t ? "met" : "**missed**") }'; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1048576 }'; }
+ms() { awk -v v="$1" 'BEGIN { printf "%.0f ms", v }'; }
+
+# The driver's output goes through a file: the programs it starts inherit its output, so a
+# pipe would stay open as long as they run.
+drive() {
+    local f=$out/drive.out
+    : >"$f"
+    timeout 300 wine "$run_build/bench/nbbench_drive.exe" "$@" >"$f" 2>>"$log"
+    tr -d '\r' <"$f" | tee -a "$log"
+}
+probe() { timeout 60 wine "$run_build/tests/e2e/winprobe.exe" "$@" 2>>"$log" | tr -d '\r'; }
+
+# ---------------------------------------------------------------------------------------------
+# Native figures
+
+say "native port probe and configuration writers"
+native_out=$("$out/native/bench/nbmonitor_bench" 2>&1) || die "native bench failed: $native_out"
+echo "$native_out" >>"$log"
+R[native_probe_ms]=$(sed -n 's/^port probe past.* \([0-9.]*\) ms .*/\1/p' <<<"$native_out")
+R[native_files_ms]=$(sed -n 's/^CreateConf.* \([0-9.]*\) ms .*/\1/p' <<<"$native_out")
+
+# ---------------------------------------------------------------------------------------------
+# Wine figures
+
+say "Wine prefix $out/run"
+NB_WIN_BUILD=$run_build
+nb_display >>"$log" 2>&1 || die "no X display"
+nb_prefix "$out/run" >>"$log" 2>&1 || die "no Wine prefix"
+nb_layout --build "$run_build" --set httpd.default_port="$port" \
+    --set nbmonitor.wait_time=$wait_time --set nbmonitor.monitor_interval=$interval \
+    --set httpd.restart_wait=$restart_wait >>"$log" 2>&1 || die "layout failed"
+home_unix=$NB_HOME_UNIX
+: >"$NB_BROWSER_LOG"
+browser_log_win="Z:${NB_BROWSER_LOG//\//\\}"
+# The prefix's services start with its first program; let that happen before anything is timed.
+timeout 120 wine "$run_build/tools/bin/nbctl.exe" status >>"$log" 2>&1
+
+say "port probe and configuration writers under Wine"
+timeout 120 wine "$run_build/bench/nbbench_win.exe" >"$out/probe.out" 2>>"$log"
+collect wine_ < <(tr -d '\r' <"$out/probe.out" | tee -a "$log")
+[ -n "${R[wine_probe_ms]:-}" ] || die "nbbench_win.exe gave no figures"
+
+nbmonitor_exe_win="${NB_HOME_WIN}bin\\nbmonitor.exe"
+gone() {  # gone UNIX_PID: waits up to 30 s for the process to end
+    local i
+    for ((i = 0; i < 150; i++)); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done
+    return 1
+}
+
+# Three starts; the last one also times the restarts and stays up for the rest.
+say "three starts of nbmonitor, then ${#phases[@]} restarts (about $((25 + ${#phases[@]} * 8)) s)"
+starts=()
+for run in 1 2 3; do
+    args=()
+    [ $run = 3 ] && args=("${phases[@]}")
+    drive session "$NB_HOME_WIN" "$browser_log_win" $interval $restart_wait "${args[@]}" >"$out/session.out"
+    for k in "${!R[@]}"; do [[ $k == start_* ]] && unset "R[$k]"; done   # the last start's figures
+    collect start_ <"$out/session.out"
+    [ -n "${R[start_ready_ms]:-}" ] || die "the start of nbmonitor could not be timed"
+    starts+=("${R[start_ready_ms]}")
+    [ $run = 3 ] && break
+    p=$(unix_pid "$nbmonitor_exe_win") || die "no unix process for nbmonitor.exe"
+    timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
+    gone "$p" || die "nbmonitor did not end on nbctl exit"
+done
+nbmonitor_win_pid=${R[start_pid]}
+R[start_ready_median]=$(printf '%s\n' "${starts[@]}" | sort -n | sed -n 2p)
+R[start_ready_all]=$(printf '%.0f, ' "${starts[@]}" | sed 's/, $//')
+# Construction writes the server configuration and php.ini before the start sequence.
+conf_unix_ms=$(stat -c %.3Y "$home_unix/conf/extra/httpd-nb.conf" 2>/dev/null | awk '{ printf "%.1f", $1 * 1000 }')
+R[start_conf_ms]=$(awk -v a="$conf_unix_ms" -v b="${R[start_launch_unix_ms]}" 'BEGIN { printf "%.0f", a - b }')
+
+say "minimal tray programs"
+mintray=$run_build/bench/nbmintray.exe
+mintray_win="Z:${mintray//\//\\}"
+url="http://localhost:1/nbbench"
+variants=(bare comctl5 comctl6 sockets dialog url timer ticon all)
+declare -A variant_args=(
+    [bare]=""
+    [comctl5]="comctl"
+    [comctl6]="manifest $nbmonitor_exe_win comctl"
+    [sockets]="sockets"
+    [dialog]="dialog"
+    [url]="url $url"
+    [timer]="timer $interval"
+    [ticon]="timer $interval icon"
+    [all]="manifest $nbmonitor_exe_win comctl sockets dialog url $url timer $interval icon"
+)
+declare -A variant_text=(
+    [bare]="bare" [comctl5]="+ common controls 5" [comctl6]="+ common controls 6 (nbmonitor's manifest)"
+    [sockets]="+ Windows Sockets" [dialog]="+ a dialog like the supervisor's" [url]="+ ShellExecuteW of a URL"
+    [timer]="+ 5 s timer (exit-code query)" [ticon]="+ 5 s timer re-sending the icon" [all]="all of these"
+)
+for v in "${variants[@]}"; do
+    drive launch "$mintray_win" "${variant_args[$v]}" nbmintray 30000 >"$out/launch.out"
+    collect "tray_${v}_" <"$out/launch.out"
+    [ -n "${R[tray_${v}_pid]:-}" ] || die "nbmintray ($v) did not start"
+done
+
+# Their unix processes, by command line.
+nbmonitor_pid=$(unix_pid "$nbmonitor_exe_win") || die "no unix process for nbmonitor.exe"
+declare -A tray_pid=()
+for v in "${variants[@]}"; do
+    tray_pid[$v]=$(unix_pid "$mintray_win${variant_args[$v]:+ ${variant_args[$v]}}") ||
+        die "no unix process for nbmintray ($v)"
+done
+
+say "idle CPU over $idle_s s"
+sleep 5   # the tray programs' start is not idle time
+declare -A cpu0=()
+cpu0[nbmonitor]=$(cpu_ns "$nbmonitor_pid")
+for v in "${variants[@]}"; do cpu0[$v]=$(cpu_ns "${tray_pid[$v]}"); done
+w0=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
+sleep "$idle_s"
+per_min() { awk -v d="$1" -v s="$idle_s" 'BEGIN { printf "%.1f", d / 1e6 * 60 / s }'; }
+R[idle_nbmonitor]=$(per_min $(($(cpu_ns "$nbmonitor_pid") - cpu0[nbmonitor])))
+for v in "${variants[@]}"; do R[idle_$v]=$(per_min $(($(cpu_ns "${tray_pid[$v]}") - cpu0[$v]))); done
+w1=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
+R[idle_windows_view]="${w0:-?} -> ${w1:-?}"
+
+say "memory"
+stats=$(probe stats "$nbmonitor_win_pid")
+R[mem_nbmonitor_ws]=$(awk -F'\t' '$1 == "working_set" { print $2 }' <<<"$stats")
+R[mem_nbmonitor_pb]=$(awk -F'\t' '$1 == "private_bytes" { print $2 }' <<<"$stats")
+R[mem_nbmonitor_anon]=$(status_kb "$nbmonitor_pid" RssAnon)
+for v in "${variants[@]}"; do
+    R[mem_${v}_ws]=$(probe stats "${R[tray_${v}_pid]}" | awk -F'\t' '$1 == "working_set" { print $2 }')
+    R[mem_${v}_anon]=$(status_kb "${tray_pid[$v]}" RssAnon)
+done
+# Where nbmonitor's resident memory lies beyond the bare tray program's: per mapped file.
+smaps_by_file() {
+    awk '/^[0-9a-f]+-[0-9a-f]+ / { n = $6; if (n == "") n = "[anon]" } /^Rss:/ { r[n] += $2 }
+         END { for (n in r) print r[n], n }' /proc/"$1"/smaps 2>/dev/null
+}
+mem_diff=$(join -1 2 -2 2 -a 1 -e 0 -o 0,1.1,2.1 \
+    <(smaps_by_file "$nbmonitor_pid" | sort -k2) <(smaps_by_file "${tray_pid[bare]}" | sort -k2) |
+    awk '{ d = $2 - $3; if (d >= 64 || d <= -64) printf "%6d KB  %s\n", d, $1 }' | sort -rn | head -12)
+
+say "ending nbmonitor"
+timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
+gone "$nbmonitor_pid" && R[end]="ended on nbctl exit" || R[end]="was still running 30 s after nbctl exit"
+# The tray programs and the rest of the prefix end with the shell (nb_prefix's exit handler).
+
+R[size32]=$(stat -c %s "$size_build/nbmonitor.exe")
+R[size64]=$(stat -c %s "$run_build/nbmonitor.exe")
+R[size32_tray]=$(stat -c %s "$size_build/bench/nbmintray.exe")
+R[size64_tray]=$(stat -c %s "$run_build/bench/nbmintray.exe")
+
+# ---------------------------------------------------------------------------------------------
+# The table
+
+mandated=$((2 * wait_time))
+start_ratio=$(ratio "${R[start_ready_median]}" $mandated)
+ws_ratio=$(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_bare_ws]}")
+anon_ratio=$(ratio "${R[mem_nbmonitor_anon]}" "${R[mem_bare_anon]}")
+size_ratio=$(ratio "${R[size32]}" 409600)
+probe_ratio=$(ratio "${R[wine_probe_ms]}" "${R[native_probe_ms]}")
+files_ratio=$(ratio "${R[wine_files_ms]}" "${R[native_files_ms]}")
+
+cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+[ -n "$cpu_model" ] || cpu_model=$(lscpu 2>/dev/null | sed -n 's/^Model name:[[:space:]]*//p' | head -1)
+if [ "$NB_WINE_ARCH" = win64 ]; then
+    arch_note="the x86_64 build of the same sources under wine64 (this host runs no 32-bit code)"
+else
+    arch_note="the shipped 32-bit build"
+fi
+
+{
+    echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu_model), Linux $(uname -r)," \
+        "$(wine --version 2>/dev/null), Wine running $arch_note; load average at the end" \
+        "$(cut -d' ' -f1-3 /proc/loadavg)."
+    echo
+    echo "| Figure | nbmonitor | Reference | Ratio | Target | |"
+    echo "|---|---|---|---|---|---|"
+    echo "| Start to ready, median of 3 (wait_time $wait_time ms) | $(ms "${R[start_ready_median]}") | 2 × wait_time = $mandated ms | $start_ratio | ≤ 1.02 | $(verdict "$start_ratio" 1.02) |"
+    n=0
+    for phase in "${phases[@]}"; do
+        n=$((n + 1))
+        k=start_restart${n}_
+        rr=$(ratio "${R[${k}page_ms]}" "${R[${k}expected_ms]}")
+        echo "| Restart, server killed $phase ms after a tick | $(ms "${R[${k}page_ms]}") | next tick $(ms "${R[${k}tick_wait_ms]}") + 2000 + restart_wait $restart_wait = $(ms "${R[${k}expected_ms]}") | $rr | ≤ 1.05 | $(verdict "$rr" 1.05) |"
+    done
+    echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
+    echo "| Private resident memory (RssAnon) | $(mb $((R[mem_nbmonitor_anon] * 1024))) | nbmintray $(mb $((R[mem_bare_anon] * 1024))) | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
+    echo "| Exe size, 32-bit (shipped) | ${R[size32]} B | 400 KB = 409600 B | $size_ratio | ≤ 1 | $(verdict "$size_ratio" 1) |"
+    echo "| Exe size, x86_64 | ${R[size64]} B | nbmintray ${R[size64_tray]} B (32-bit ${R[size32_tray]} B) | | | |"
+    echo "| Idle CPU over $idle_s s (monitor_interval $interval ms) | ${R[idle_nbmonitor]} ms/min | nbmintray ${R[idle_bare]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_bare]}") | ≤ 20 ms/min | $(verdict "${R[idle_nbmonitor]}" 20) |"
+    echo "| Port probe past 200 taken ports, native | ${R[native_probe_ms]} ms | | | | |"
+    echo "| Port probe past 200 taken ports, Wine | ${R[wine_probe_ms]} ms | native ${R[native_probe_ms]} ms | $probe_ratio | | |"
+    echo "| CreateConf + php.ini, 150 KB template, native | ${R[native_files_ms]} ms | | | | |"
+    echo "| CreateConf + php.ini, 150 KB template, Wine | ${R[wine_files_ms]} ms | native ${R[native_files_ms]} ms | $files_ratio | | |"
+    echo
+    echo "Details:"
+    echo
+    echo "- Starts to ready: ${R[start_ready_all]} ms. The last one, from just before CreateProcess:" \
+        "configuration written ${R[start_conf_ms]} ms, server process ${R[start_server_ms]} ms," \
+        "server listening ${R[start_listen_ms]} ms, page answers ${R[start_page_ms]} ms, stand-in" \
+        "browser logged the URL ${R[start_browser_ms]} ms, window nbmonitorDlg (end of the start" \
+        "sequence) ${R[start_ready_ms]} ms. The bare nbmintray has its window ${R[tray_bare_window_ms]} ms" \
+        "after CreateProcess in the same prefix."
+    n=0
+    for phase in "${phases[@]}"; do
+        n=$((n + 1))
+        k=start_restart${n}_
+        echo "- Restart $n (killed $phase ms after a tick): new server process ${R[${k}process_ms]} ms," \
+            "listening ${R[${k}listen_ms]} ms, page ${R[${k}page_ms]} ms after the kill; the new" \
+            "process appeared ${R[${k}tick_check_ms]} ms later than predicted tick + 2000 + restart_wait;" \
+            "port ${R[${k}port]}."
+    done
+    echo "- nbmintray variants, each adding one of nbmonitor's actions (working set / RssAnon / idle CPU):"
+    for v in "${variants[@]}"; do
+        echo "    - ${variant_text[$v]}: $(mb "${R[mem_${v}_ws]}") / $(mb $((R[mem_${v}_anon] * 1024))) / ${R[idle_$v]} ms/min"
+    done
+    echo "    - nbmonitor: $(mb "${R[mem_nbmonitor_ws]}") / $(mb $((R[mem_nbmonitor_anon] * 1024))) / ${R[idle_nbmonitor]} ms/min"
+    echo "- Resident memory nbmonitor has beyond the bare nbmintray, by mapping (Rss):"
+    sed 's/^/    /' <<<"$mem_diff"
+    echo "- Wine reports private bytes ${R[mem_nbmonitor_pb]:-?} for nbmonitor, so RssAnon stands in;" \
+        "its GetProcessTimes for nbmonitor read ${R[idle_windows_view]} ms (before -> after the idle" \
+        "window), so CPU comes from the Linux scheduler's account of every thread."
+    echo "- nbmonitor ${R[end]}."
+} | tee "$out/results.md"

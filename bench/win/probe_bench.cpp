@@ -1,0 +1,168 @@
+// nbbench_win.exe: the port probe and the configuration writers on the real Win32 platform,
+// the Windows twin of bench/native_bench.cpp. The probe runs CApacheControl::PortCheck past
+// 200 ports held by listeners of this process; the writers run CreateConf and the php.ini
+// regeneration from a 150 KB template in a scratch folder. Best of 20 rounds each.
+// Prints "key value" lines (times in milliseconds) and exits 0, or 1 when a result is wrong.
+#include "platform/win32/windows_support.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/nbmonitor_app.h"
+#include "platform/win32/win32_platform.h"
+#include "server/apache_control.h"
+#include "server/php_ini.h"
+
+namespace {
+
+const int kTaken = 200;
+const int kRounds = 20;
+
+double NowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+SOCKET Listener(uint16_t port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return s;
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    a.sin_port = ::htons(port);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 1) != 0) {
+        ::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+// Holds `count` consecutive listening ports followed by a free one; returns the first.
+uint16_t HoldPorts(int count, std::vector<SOCKET>* held) {
+    for (unsigned base = 41000; base + count < 60000; base += 500) {
+        std::vector<SOCKET> run;
+        for (int i = 0; i < count; ++i) {
+            SOCKET s = Listener(static_cast<uint16_t>(base + i));
+            if (s == INVALID_SOCKET) break;
+            run.push_back(s);
+        }
+        if (static_cast<int>(run.size()) == count) {
+            SOCKET after = Listener(static_cast<uint16_t>(base + count));
+            if (after != INVALID_SOCKET) {
+                ::closesocket(after);
+                *held = run;
+                return static_cast<uint16_t>(base);
+            }
+        }
+        for (SOCKET s : run) ::closesocket(s);
+    }
+    return 0;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                ::DeleteFileW(path.c_str());
+        } while (::FindNextFileW(find, &fd));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+int wmain() {
+    static nb::win::Win32Platform platform;
+    nb::SetPlatform(&platform);
+    CnbmonitorApp app;
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    wchar_t scratch[40];
+    std::swprintf(scratch, 40, L"nbbench-%lu", ::GetCurrentProcessId());
+    const std::wstring home = std::wstring(temp) + scratch;
+    app.SetSettingsPath(home + L"\\conf\\none.ini");  // no such file: every default
+
+    WSADATA wsa;
+    ::WSAStartup(MAKEWORD(2, 0), &wsa);
+    std::vector<SOCKET> held;
+    uint16_t base = HoldPorts(kTaken, &held);
+    if (base == 0) {
+        std::printf("error no run of %d free ports found\n", kTaken + 1);
+        return 1;
+    }
+    double best = 1e9;
+    for (int r = 0; r < kRounds; ++r) {
+        CApacheControl c;
+        c.m_port = base;
+        double t0 = NowMs();
+        int ok = c.PortCheck();
+        double ms = NowMs() - t0;
+        if (ok != 1 || c.m_port != static_cast<uint32_t>(base + kTaken)) {
+            std::printf("error probe gave %d at port %u, expected %u\n", ok, c.m_port,
+                        static_cast<unsigned>(base + kTaken));
+            return 1;
+        }
+        if (ms < best) best = ms;
+    }
+    for (SOCKET s : held) ::closesocket(s);
+    std::printf("probe_ms %.3f\n", best);
+    std::printf("probe_ports %d\n", kTaken + 1);
+
+    for (const wchar_t* sub : {L"", L"\\conf", L"\\conf\\extra", L"\\php"})
+        ::CreateDirectoryW((home + sub).c_str(), nullptr);
+    // The four lines the regeneration rewrites, among ordinary ones up to 150 KB.
+    std::string tpl;
+    tpl += "extension_dir = \"/nimbara/php/ext\"\r\nsession.save_path = \"/nimbara/tmp\"\r\n";
+    tpl += "eaccelerator.cache_dir=\"/nimbara/tmp/eaccelerator\"\r\n";
+    tpl += "zend_extension=\"/nimbara/php/ext/php_nbloader.dll\"\r\n";
+    while (tpl.size() < 150 * 1024)
+        tpl += "; a comment line of the kind php.ini has thousands of\r\nx = 1\r\n";
+    if (!WriteFileBytes(home + L"\\php\\php.ini.ORG", tpl)) {
+        std::printf("error cannot write the template\n");
+        return 1;
+    }
+    double bestFiles = 1e9;
+    for (int r = 0; r < kRounds; ++r) {
+        CApacheControl c;
+        c.SetPath(home + L"\\");
+        double t0 = NowMs();
+        int a = c.CreateConf();
+        int b = RegeneratePhpIni(home + L"\\");
+        double ms = NowMs() - t0;
+        if (a != 1 || b != 1) {
+            std::printf("error configuration writers gave %d %d\n", a, b);
+            RemoveTree(home);
+            return 1;
+        }
+        if (ms < bestFiles) bestFiles = ms;
+    }
+    RemoveTree(home);
+    std::printf("files_ms %.3f\n", bestFiles);
+    std::printf("template_bytes %u\n", static_cast<unsigned>(tpl.size()));
+    return 0;
+}
