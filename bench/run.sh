@@ -23,6 +23,7 @@ out=${NB_BENCH_DIR:-$root/build/bench}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 idle_s=${NB_BENCH_IDLE_S:-60}
+n_starts=5
 port=${NB_BENCH_PORT:-28142}
 wait_time=1000
 interval=5000
@@ -157,24 +158,26 @@ gone() {  # gone UNIX_PID: waits up to 30 s for the process to end
     return 1
 }
 
-# Three starts; the last one also times the restarts and stays up for the rest.
-say "three starts of nbmonitor, then ${#phases[@]} restarts (about $((25 + ${#phases[@]} * 8)) s)"
+# Several starts (Wine's process start varies with the machine's load); the last one also
+# times the restarts and stays up for the rest.
+say "$n_starts starts of nbmonitor, then ${#phases[@]} restarts (about $((n_starts * 7 + ${#phases[@]} * 8)) s)"
 starts=()
-for run in 1 2 3; do
+for ((run = 1; run <= n_starts; run++)); do
     args=()
-    [ $run = 3 ] && args=("${phases[@]}")
+    [ $run = "$n_starts" ] && args=("${phases[@]}")
     drive session "$NB_HOME_WIN" "$browser_log_win" $interval $restart_wait "${args[@]}" >"$out/session.out"
     for k in "${!R[@]}"; do [[ $k == start_* ]] && unset "R[$k]"; done   # the last start's figures
     collect start_ <"$out/session.out"
     [ -n "${R[start_ready_ms]:-}" ] || die "the start of nbmonitor could not be timed"
     starts+=("${R[start_ready_ms]}")
-    [ $run = 3 ] && break
+    [ $run = "$n_starts" ] && break
     p=$(unix_pid "$nbmonitor_exe_win") || die "no unix process for nbmonitor.exe"
     timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
     gone "$p" || die "nbmonitor did not end on nbctl exit"
 done
 nbmonitor_win_pid=${R[start_pid]}
-R[start_ready_median]=$(printf '%s\n' "${starts[@]}" | sort -n | sed -n 2p)
+R[start_ready_median]=$(printf '%s\n' "${starts[@]}" | sort -n | sed -n "$(((n_starts + 1) / 2))p")
+R[start_ready_min]=$(printf '%s\n' "${starts[@]}" | sort -n | head -1)
 R[start_ready_all]=$(printf '%.0f, ' "${starts[@]}" | sed 's/, $//')
 # Construction writes the server configuration and php.ini before the start sequence.
 conf_unix_ms=$(stat -c %.3Y "$home_unix/conf/extra/httpd-nb.conf" 2>/dev/null | awk '{ printf "%.1f", $1 * 1000 }')
@@ -282,7 +285,9 @@ fi
     echo
     echo "| Figure | nbmonitor | Reference | Ratio | Target | |"
     echo "|---|---|---|---|---|---|"
-    echo "| Start to ready, median of 3 (wait_time $wait_time ms) | $(ms "${R[start_ready_median]}") | 2 × wait_time = $mandated ms | $start_ratio | ≤ 1.02 | $(verdict "$start_ratio" 1.02) |"
+    echo "| Start to ready, median of $n_starts (wait_time $wait_time ms) | $(ms "${R[start_ready_median]}") | 2 × wait_time = $mandated ms | $start_ratio | ≤ 1.02 | $(verdict "$start_ratio" 1.02) |"
+    r3=$(ratio "${R[start_ready_median]}" $((3 * wait_time)))
+    echo "| Start to ready, against the sleeps actually made (first readiness attempt fails) | $(ms "${R[start_ready_median]}") | 3 × wait_time = $((3 * wait_time)) ms | $r3 | | |"
     n=0
     for phase in "${phases[@]}"; do
         n=$((n + 1))
@@ -291,10 +296,12 @@ fi
         echo "| Restart, server killed $phase ms after a tick | $(ms "${R[${k}page_ms]}") | next tick $(ms "${R[${k}tick_wait_ms]}") + 2000 + restart_wait $restart_wait = $(ms "${R[${k}expected_ms]}") | $rr | ≤ 1.05 | $(verdict "$rr" 1.05) |"
     done
     echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
+    echo "| Working set against nbmintray doing the same system actions | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray (all) $(mb "${R[mem_all_ws]}") | $(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_all_ws]}") | | |"
     echo "| Private resident memory (RssAnon) | $(mb $((R[mem_nbmonitor_anon] * 1024))) | nbmintray $(mb $((R[mem_bare_anon] * 1024))) | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
     echo "| Exe size, 32-bit (shipped) | ${R[size32]} B | 400 KB = 409600 B | $size_ratio | ≤ 1 | $(verdict "$size_ratio" 1) |"
     echo "| Exe size, x86_64 | ${R[size64]} B | nbmintray ${R[size64_tray]} B (32-bit ${R[size32_tray]} B) | | | |"
     echo "| Idle CPU over $idle_s s (monitor_interval $interval ms) | ${R[idle_nbmonitor]} ms/min | nbmintray ${R[idle_bare]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_bare]}") | ≤ 20 ms/min | $(verdict "${R[idle_nbmonitor]}" 20) |"
+    echo "| Idle CPU against nbmintray with the same 5 s tick and icon re-send | ${R[idle_nbmonitor]} ms/min | nbmintray (timer + icon) ${R[idle_ticon]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_ticon]}") | | |"
     echo "| Port probe past 200 taken ports, native | ${R[native_probe_ms]} ms | | | | |"
     echo "| Port probe past 200 taken ports, Wine | ${R[wine_probe_ms]} ms | native ${R[native_probe_ms]} ms | $probe_ratio | | |"
     echo "| CreateConf + php.ini, 150 KB template, native | ${R[native_files_ms]} ms | | | | |"
@@ -302,12 +309,16 @@ fi
     echo
     echo "Details:"
     echo
-    echo "- Starts to ready: ${R[start_ready_all]} ms. The last one, from just before CreateProcess:" \
+    echo "- Starts to ready: ${R[start_ready_all]} ms (best $(ms "${R[start_ready_min]}"), ratio" \
+        "$(ratio "${R[start_ready_min]}" $mandated) to 2 × wait_time). The last one, from just before CreateProcess:" \
         "configuration written ${R[start_conf_ms]} ms, server process ${R[start_server_ms]} ms," \
         "server listening ${R[start_listen_ms]} ms, page answers ${R[start_page_ms]} ms, stand-in" \
         "browser logged the URL ${R[start_browser_ms]} ms, window nbmonitorDlg (end of the start" \
-        "sequence) ${R[start_ready_ms]} ms. The bare nbmintray has its window ${R[tray_bare_window_ms]} ms" \
-        "after CreateProcess in the same prefix."
+        "sequence) ${R[start_ready_ms]} ms. From the server's launch to the end of the sequence:" \
+        "$(awk -v r="${R[start_ready_ms]}" -v s="${R[start_server_ms]}" -v w=$wait_time \
+            'BEGIN { printf "%.0f ms = %d × wait_time + %.0f ms, so %d failed readiness attempt(s)", r - s, int((r - s) / w), (r - s) % w, int((r - s) / w) - 2 }')." \
+        "The bare nbmintray has its window ${R[tray_bare_window_ms]} ms after CreateProcess in the" \
+        "same prefix."
     n=0
     for phase in "${phases[@]}"; do
         n=$((n + 1))
