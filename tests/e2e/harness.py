@@ -75,7 +75,7 @@ class Session:
         self.browser_log = env["NB_BROWSER_LOG"]
         self.display = env["DISPLAY"]
         self.probe_exe = os.path.join(self.build, "tests", "e2e", "winprobe.exe")
-        self.out = os.path.join(self.root, "build", "e2e")
+        self.out = env.get("NB_E2E_DIR") or os.path.join(self.root, "build", "e2e")
         self.shots = os.path.join(self.out, "shots")
         self.logs = os.path.join(self.out, "logs")
         self.env = dict(env)

@@ -9,7 +9,11 @@
 # here when missing). CASE picks cases whose name contains it. One Wine prefix
 # (build/e2e/prefix) and one X display serve the whole run; every case lays out a fresh
 # installation C:\nimbara\ and ends every Wine program of the prefix when it is done.
-# Screenshots go to build/e2e/shots, program output to build/e2e/logs.
+# Screenshots go to build/e2e/shots, program output to build/e2e/logs. NB_E2E_DIR names
+# another folder for all of these, so that two runs on one machine keep out of each other's
+# prefix (give the second one another NB_E2E_PORT too).
+# The cases are those of cases.py (the program's ordinary life) and faults.py (its reactions
+# to faults of its surroundings), run in that order by suite.py.
 # The last line is "N passed, M failed"; the exit status is the number of failed cases.
 set -uo pipefail
 
@@ -38,13 +42,15 @@ if [ ! -f "$NB_WIN_BUILD/tests/e2e/winprobe.exe" ]; then
 fi
 
 nb_display || fail_setup "no X display"
-nb_prefix "$root/build/e2e" || fail_setup "the Wine prefix could not be made"
+NB_E2E_DIR=${NB_E2E_DIR:-$root/build/e2e}
+nb_prefix "$NB_E2E_DIR" || fail_setup "the Wine prefix could not be made"
+NB_E2E_DIR=$(cd "$NB_E2E_DIR" && pwd)
 
-export NB_ROOT=$root NB_E2E_BUILD=$NB_WIN_BUILD NB_WINE_LOADER WINEPREFIX NB_BROWSER_LOG DISPLAY
+export NB_ROOT=$root NB_E2E_BUILD=$NB_WIN_BUILD NB_E2E_DIR NB_WINE_LOADER WINEPREFIX NB_BROWSER_LOG DISPLAY
 
 # Start the prefix's own programs once, so that the first case does not pay for it.
 timeout 120 "$NB_WINE_LOADER" "$NB_WIN_BUILD/tests/e2e/winprobe.exe" procs >/dev/null 2>&1
 
-PYTHONDONTWRITEBYTECODE=1 python3 "$here/cases.py" "$@"
+PYTHONDONTWRITEBYTECODE=1 python3 "$here/suite.py" "$@"
 status=$?
 exit $status

@@ -418,6 +418,41 @@ bool KillPid(DWORD pid, UINT code) {
     return ok != FALSE;
 }
 
+// Handles a process holds, counted in the system's handle table. GetProcessHandleCount
+// reports 0 for every process under Wine; the table (SystemHandleInformation, class 16) is
+// filled in there. -1 when the table cannot be read.
+long long OwnedHandles(DWORD pid) {
+    struct Entry {
+        ULONG ownerPid;
+        BYTE objectType;
+        BYTE flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    struct Table {
+        ULONG count;
+        Entry entries[1];
+    };
+    typedef LONG(WINAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
+    QueryFn query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    const LONG kInfoLengthMismatch = (LONG)0xC0000004L;
+    std::vector<char> buf(1 << 18);
+    LONG status;
+    ULONG needed = 0;
+    while ((status = query(16, buf.data(), (ULONG)buf.size(), &needed)) == kInfoLengthMismatch &&
+           buf.size() < (64u << 20))
+        buf.resize(buf.size() * 2);
+    if (status != 0) return -1;
+    const Table* table = reinterpret_cast<const Table*>(buf.data());
+    long long n = 0;
+    for (ULONG i = 0; i < table->count; ++i)
+        if (table->entries[i].ownerPid == pid) ++n;
+    return n;
+}
+
 ULONGLONG Ms(const FILETIME& ft) {
     ULARGE_INTEGER u;
     u.LowPart = ft.dwLowDateTime;
@@ -443,6 +478,7 @@ int CmdStats(DWORD pid) {
     GetExitCodeProcess(h, &code);
     CloseHandle(h);
     Out(L"handles\t" + Num(handles));
+    Out(L"owned_handles\t" + Num(OwnedHandles(pid)));
     Out(L"working_set\t" + Num((long long)mem.WorkingSetSize));
     Out(L"private_bytes\t" + Num((long long)mem.PrivateUsage));
     Out(L"cpu_ms\t" + Num((long long)cpu));
@@ -470,6 +506,7 @@ int Usage() {
         L"  kill <exe name>                     terminate every process of that name\n"
         L"  killpid <pid>                       terminate one process\n"
         L"  stats <pid>                         handles, memory, cpu time, exit code\n"
+        L"  holdfile <path> <ms>                keep a file open without sharing for <ms>\n"
         L"  hold [ms]                           stay alive (and keep the desktop up)\n");
     return 2;
 }
@@ -575,6 +612,20 @@ int Run(std::vector<std::wstring> a) {
     }
     if (cmd == L"killpid" && need(1)) return KillPid((DWORD)ParseInt(a[1]), 1) ? 0 : 1;
     if (cmd == L"stats" && need(1)) return CmdStats((DWORD)ParseInt(a[1]));
+    if (cmd == L"holdfile" && need(2)) {
+        // Another program's open file that nobody may share: writes, renames over it and
+        // deletes fail while it is held.
+        HANDLE h = CreateFileW(a[1].c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            Err(L"cannot open " + a[1] + L" (error " + Num(GetLastError()) + L")");
+            return 1;
+        }
+        Out(L"held\t" + Escape(a[1]));
+        Sleep((DWORD)ParseInt(a[2]));
+        CloseHandle(h);
+        return 0;
+    }
     if (cmd == L"hold") {
         // Keeps a desktop client alive: Wine closes the desktop (and its taskbar) soon after
         // its last program ends, and one brought up anew while another program starts can
