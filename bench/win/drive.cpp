@@ -17,7 +17,8 @@
 //       and times the way back: the new server process, listening, page answering. The ticks
 //       are predicted as ready + k * monitor_interval (the timer keeps its phase; ticks missed
 //       while the thread sleeps are dropped); tick_check_ms compares the tick inferred from
-//       the new server's start (its appearance - 2000 - restart_wait) with the prediction.
+//       the new server's start (its appearance - 2000 - restart_wait) with the prediction;
+//       conf_ms is when the new listen file was written (its last-write time).
 //       nbmonitor keeps running. Prints "key value" lines, times in milliseconds;
 //       launch_unix_ms is the moment of the launch as Unix time.
 //
@@ -130,6 +131,17 @@ unsigned ListenPort(const std::wstring& home) {
     ::CloseHandle(h);
     const char* colon = std::strrchr(buf, ':');
     return colon ? static_cast<unsigned>(std::strtoul(colon + 1, nullptr, 10)) : 0;
+}
+
+// Last write of a file as a moment on NowMs()'s scale, given one moment known on both clocks;
+// -1 when the file is missing.
+double WrittenAt(const std::wstring& path, unsigned long long wallRef, double msRef) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return -1;
+    ULARGE_INTEGER w;
+    w.LowPart = d.ftLastWriteTime.dwLowDateTime;
+    w.HighPart = d.ftLastWriteTime.dwHighDateTime;
+    return msRef + (static_cast<double>(w.QuadPart) - static_cast<double>(wallRef)) / 1e4;
 }
 
 long long FileSize(const std::wstring& path) {
@@ -296,6 +308,9 @@ int CmdSession(const std::wstring& home, const std::wstring& browserLog, double 
         put("listen_ms", up);
         put("page_ms", back);
         put("tick_check_ms", proc < 0 ? -1 : (killed + proc - kRestartPause - restartWait) - nextTick);
+        // nbmonitor writes the listen file just before it launches the server.
+        double conf = WrittenAt(home + L"conf\\extra\\httpd-port.conf", w.QuadPart, t0);
+        put("conf_ms", conf < 0 ? -1 : conf - killed);
         std::snprintf(key, sizeof key, "restart%d_port", n);
         std::printf("%s %u\n", key, newPort);
         std::fflush(stdout);
