@@ -428,6 +428,7 @@ def disk_full(s, t):
     extra = inst.path("conf", "extra")
     with full_disk(extra) as mounted:
         if mounted:
+            t.note("conf\\extra on a filled 32 KiB tmpfs")
             before = snapshot(extra)
             failed_start(s, t, inst, START_FAILED_WRITE, "full disk")
             unchanged(t, before, extra, "conf\\extra on the full disk")
@@ -464,32 +465,20 @@ HOME_JP = "C:\\\u30cb\u30f3\u30d0\u30e9"  # C:\ニンバラ
 def home_beyond_latin1(s, t):
     """Home C:\\ニンバラ\\: the server configuration and php.ini would have to name the
     folder, which their 8-bit text cannot hold: neither is written, the old ones stay byte for
-    byte and nothing is left beside them. The listen file names no path and is written."""
+    byte and nothing is left beside them. The Listen line names no path, so the listen file is
+    written and the start goes on: the server runs from that home and serves."""
     inst = Installation(s, home_win=HOME_JP, sets=FAST, standin=LAUNCH_LOG)
     old_files(inst)
-    before = {d: snapshot(inst.path(*d.split("/"))) for d in ("conf/extra", "php")}
+    php = inst.path("php")
+    before = snapshot(php)
     clear_browser_log(s)
     sup = Supervisor(inst)
-    deadline = time.monotonic() + 30
-    outcome = None
-    while time.monotonic() < deadline and outcome is None:
-        if s.find_window(WINDOW_TITLE) is not None:
-            outcome = "running"
-        elif s.dialog_now("Nimbara") is not None:
-            outcome = "box"
-        elif not sup.running():
-            outcome = "ended"
-        else:
-            time.sleep(0.3)
-    t.note("outcome: %s" % outcome)
-    after = snapshot(inst.path("php"))
-    t.true(not differences(before["php"], after), "php\\: %s" % "; ".join(differences(before["php"], after)))
+    t.equal(start_outcome(s, sup), "running", "outcome of the start")
+    unchanged(t, before, php, "php\\")
     extra = snapshot(inst.path("conf", "extra"))
-    t.equal(extra.get("httpd-nb.conf"), OLD_SERVER_CONF, "httpd-nb.conf")
-    t.equal(sorted(extra), ["httpd-nb.conf", "httpd-port.conf"], "files in conf\\extra")
-    t.note("httpd-port.conf: %r" % extra.get("httpd-port.conf"))
-    if outcome == "box":
-        t.note("box text: %r" % s.dialog_now("Nimbara")["text"])
+    t.equal(extra, {"httpd-nb.conf": OLD_SERVER_CONF, "httpd-port.conf": b"Listen 127.0.0.1:%d\r\n" % PORT},
+            "files in conf\\extra")
+    t.equal(len(inst.launches()), 1, "launches of C:\\ニンバラ\\bin\\httpd.exe")
     serves(s, t, inst, what="from C:\\ニンバラ")
     wait_until("the start page URL", lambda: browser_lines(s), 10)
     t.equal(browser_lines(s), [start_page()], "URLs handed to the browser")
