@@ -210,7 +210,7 @@ def old_files(inst):
 # How long the server is kept dying. Every tick that finds it dead costs the fixed 2 s pause
 # plus the launch, so this gives about 28 restarts (200 would take 7 minutes).
 CRASH_LOOP_S = float(os.environ.get("NB_E2E_CRASH_LOOP_S", 60))
-MEMORY_SLACK = 128 * 1024
+MEMORY_SLACK = 512 * 1024
 
 
 @case("fault: server dies at once, restarted on every tick, memory flat")
@@ -218,7 +218,7 @@ def crash_loop(s, t):
     """A server that ends right after each start, with a 100 ms monitor tick and no restart
     wait: every tick finds it dead and starts it again, one restart per ~2 s (the fixed
     pause). No box shows, the program keeps running, its handle count stays the same from
-    the 3rd restart to the last, and its memory grows by no more than a few pages."""
+    the 3rd restart to the last, and its memory does not keep growing."""
     inst, sup = started(s, sets=["nbmonitor.monitor_interval=100", "httpd.restart_wait=0"])
     pid = s.pids_of("nbmonitor.exe")
     if len(pid) != 1:
@@ -250,8 +250,13 @@ def crash_loop(s, t):
         wait_until("a moment without httpd.exe", lambda: not s.pids_of("httpd.exe"), 4, 0.1)
     except Failure as e:
         t.true(False, str(e))
-    t.true(last["private"] - first["private"] <= MEMORY_SLACK,
-           "private memory grew from %d to %d bytes over %d restarts" % (first["private"], last["private"], restarts))
+    # A leak per restart makes the memory grow in most 5 s intervals; the heap taking a new
+    # block now and then is one step. So: growth in at most a third of the intervals, and
+    # not by more than MEMORY_SLACK in all.
+    grew = sum(1 for a, b in zip(private, private[1:]) if b > a)
+    t.true(grew <= (len(private) - 1) // 3 and last["private"] - first["private"] <= MEMORY_SLACK,
+           "private memory grew in %d of %d intervals, from %d to %d KiB over %d restarts"
+           % (grew, len(private) - 1, first["private"] // 1024, last["private"] // 1024, restarts))
     if first["owned_handles"] >= 0:
         t.true(last["owned_handles"] - first["owned_handles"] <= 1,
                "handles grew from %d to %d over %d restarts" % (first["owned_handles"], last["owned_handles"],
