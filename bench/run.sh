@@ -14,8 +14,9 @@
 #   NB_BENCH_PORT     default_port of the measured installation (default 28142, away from the
 #                     end-to-end tests' 27142-27160)
 #
-# The measured installation: wait_time 1000 ms, monitor_interval 5000 ms and restart_wait
-# 2000 ms (the defaults), the stand-in httpd.exe, the stand-in browser of scripts/wine-env.sh.
+# The measured installation: wait_time 1000 ms; monitor_interval 5000 ms and restart_wait
+# 2000 ms, their defaults; the stand-in httpd.exe and the stand-in browser of
+# scripts/wine-env.sh. Not part of scripts/test.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
