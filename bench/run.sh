@@ -38,7 +38,7 @@ say() { printf '== %s\n' "$*" >&2; }
 die() { printf 'bench: %s (log: %s)\n' "$*" "$log" >&2; exit 1; }
 
 "$root/scripts/setup" </dev/null >>"$log" 2>&1 || die "scripts/setup failed"
-# shellcheck source=../scripts/wine-env.sh
+# shellcheck source=scripts/wine-env.sh
 . "$root/scripts/wine-env.sh" || die "scripts/wine-env.sh failed"
 
 # ---------------------------------------------------------------------------------------------
@@ -111,6 +111,7 @@ status_kb() { sed -n "s/^$2:[[:space:]]*\([0-9]*\) kB/\1/p" /proc/"$1"/status 2>
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else printf "n/a" }'; }
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { if (v == "n/a") print "n/a"; else print (v <= t ? "met" : "**missed**") }'; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1048576 }'; }
+kb_mb() { awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; }
 ms() { awk -v v="$1" 'BEGIN { printf "%.0f ms", v }'; }
 
 # The driver's output goes through a file: the programs it starts inherit its output, so a
@@ -136,7 +137,6 @@ R[native_files_ms]=$(sed -n 's/^CreateConf.* \([0-9.]*\) ms .*/\1/p' <<<"$native
 # Wine figures
 
 say "Wine prefix $out/run"
-NB_WIN_BUILD=$run_build
 nb_display >>"$log" 2>&1 || die "no X display"
 nb_prefix "$out/run" >>"$log" 2>&1 || die "no Wine prefix"
 nb_layout --build "$run_build" --set httpd.default_port="$port" \
@@ -306,7 +306,7 @@ fi
     done
     echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
     echo "| Working set against nbmintray doing the same system actions | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray (all) $(mb "${R[mem_all_ws]}") | $(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_all_ws]}") | | |"
-    echo "| Private resident memory (RssAnon) | $(mb $((R[mem_nbmonitor_anon] * 1024))) | nbmintray $(mb $((R[mem_bare_anon] * 1024))) | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
+    echo "| Private resident memory (RssAnon) | $(kb_mb "${R[mem_nbmonitor_anon]}") | nbmintray $(kb_mb "${R[mem_bare_anon]}") | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
     echo "| Exe size, 32-bit (shipped) | ${R[size32]} B | 400 KB = 409600 B | $size_ratio | ≤ 1 | $(verdict "$size_ratio" 1) |"
     echo "| Exe size, x86_64 | ${R[size64]} B | nbmintray ${R[size64_tray]} B (32-bit ${R[size32_tray]} B) | | | |"
     echo "| Idle CPU over $idle_s s (monitor_interval $interval ms) | ${R[idle_nbmonitor]} ms/min | nbmintray ${R[idle_bare]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_bare]}") | ≤ 20 ms/min | $(verdict "${R[idle_nbmonitor]}" 20) |"
@@ -340,11 +340,11 @@ fi
         "under Wine: best ${R[wine_portconf_best_ms]} ms, median ${R[wine_portconf_median_ms]} ms of 20."
     echo "- nbmintray variants, each adding one of nbmonitor's actions (working set / RssAnon / idle CPU):"
     for v in "${variants[@]}"; do
-        echo "    - ${variant_text[$v]}: $(mb "${R[mem_${v}_ws]}") / $(mb $((R[mem_${v}_anon] * 1024))) / ${R[idle_$v]} ms/min"
+        echo "    - ${variant_text[$v]}: $(mb "${R[mem_${v}_ws]}") / $(kb_mb "${R[mem_${v}_anon]}") / ${R[idle_$v]} ms/min"
     done
-    echo "    - nbmonitor: $(mb "${R[mem_nbmonitor_ws]}") / $(mb $((R[mem_nbmonitor_anon] * 1024))) / ${R[idle_nbmonitor]} ms/min"
+    echo "    - nbmonitor: $(mb "${R[mem_nbmonitor_ws]}") / $(kb_mb "${R[mem_nbmonitor_anon]}") / ${R[idle_nbmonitor]} ms/min"
     echo "- Resident memory nbmonitor has beyond the bare nbmintray, by mapping (Rss):"
-    sed 's/^/    /' <<<"$mem_diff"
+    while IFS= read -r line; do echo "    $line"; done <<<"$mem_diff"
     echo "- Wine reports private bytes ${R[mem_nbmonitor_pb]:-?} for nbmonitor, so RssAnon stands in;" \
         "its GetProcessTimes for nbmonitor read ${R[idle_windows_view]} ms (before -> after the idle" \
         "window), so CPU comes from the Linux scheduler's account of every thread."
