@@ -138,6 +138,27 @@ def wait_backups(inst, count, timeout=20):
 # Start
 
 
+def press_through_boxes(s, go_on, limit=12, timeout=60):
+    """Answers the message boxes with OK as they appear, while go_on() holds, and returns
+    their (caption, text) pairs in order."""
+    seen = []
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and go_on() and len(seen) < limit:
+        boxes = [w for w in s.windows() if w["visible"] and w["cls"] == "#32770" and w["rect"][2] > 0
+                 and w["title"] != WINDOW_TITLE]
+        if not boxes:
+            time.sleep(0.2)
+            continue
+        box = s.dialog_now("hwnd:" + boxes[0]["hwnd"])
+        if box is None:
+            continue
+        seen.append((boxes[0]["title"], box["text"]))
+        s.press("hwnd:" + boxes[0]["hwnd"], IDOK)
+        wait_until("the box %r to close" % boxes[0]["title"],
+                   lambda: boxes[0]["hwnd"] not in [w["hwnd"] for w in s.windows() if w["visible"]], 10, 0.2)
+    return seen
+
+
 @case("start: files, server, start page, first backup")
 def start_sequence(s, t):
     """A plain start writes the configuration, starts the server, opens the start page once,
@@ -261,23 +282,7 @@ def start_debug_boxes(s, t):
     inst = Installation(s, sets=FAST + ["httpd.debug=1", "nbmonitor.debug=2"], standin=LAUNCH_LOG)
     clear_browser_log(s)
     sup = Supervisor(inst)
-    seen = []
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline and len(seen) < 12:
-        if s.find_window(WINDOW_TITLE) is not None or not sup.running():
-            break
-        boxes = [w for w in s.windows() if w["visible"] and w["cls"] == "#32770" and w["rect"][2] > 0
-                 and w["title"] != WINDOW_TITLE]
-        if not boxes:
-            time.sleep(0.2)
-            continue
-        box = s.dialog_now("hwnd:" + boxes[0]["hwnd"])
-        if box is None:
-            continue
-        seen.append((boxes[0]["title"], box["text"]))
-        s.press("hwnd:" + boxes[0]["hwnd"], IDOK)
-        wait_until("the box %r to close" % boxes[0]["title"],
-                   lambda: boxes[0]["hwnd"] not in [w["hwnd"] for w in s.windows() if w["visible"]], 10, 0.2)
+    seen = press_through_boxes(s, lambda: s.find_window(WINDOW_TITLE) is None and sup.running())
     home = "C:\\nimbara\\"
     t.equal(seen, [
         ("SetPath: m_path", home), ("SetPath: m_dir", "nimbara"),

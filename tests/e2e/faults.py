@@ -18,7 +18,7 @@ import time
 
 from cases import (APP_TITLE, FAST, ID_RESTORE_LIST, ID_TRAY_EXIT, IDOK, LAUNCH_LOG, MONITOR_S, NOT_STARTED,
                    PORT, RESTART_WAIT_S, WAIT_S, START_FAILED_PORT, START_FAILED_WRITE, UNSAFE_NAME, browser_lines,
-                   clear_browser_log, open_restore, row_of, start_page, started)
+                   clear_browser_log, open_restore, press_through_boxes, row_of, start_page, started)
 from harness import (WINDOW_TITLE, Failure, Installation, Session, Supervisor, case, http_get, port_answers,
                      wait_until)
 
@@ -590,21 +590,7 @@ def settings_long_address(s, t):
     inst = Installation(s, standin=LAUNCH_LOG, no_ini=True)
     write_settings(inst, fast_settings(default_address=address, debug=2))
     sup = Supervisor(inst)
-    seen = []
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline and sup.running() and len(seen) < 12:
-        boxes = [w for w in s.windows() if w["visible"] and w["cls"] == "#32770" and w["rect"][2] > 0
-                 and w["title"] != WINDOW_TITLE]
-        if not boxes:
-            time.sleep(0.2)
-            continue
-        box = s.dialog_now("hwnd:" + boxes[0]["hwnd"])
-        if box is None:
-            continue
-        seen.append((boxes[0]["title"], box["text"]))
-        s.press("hwnd:" + boxes[0]["hwnd"], IDOK)
-        wait_until("the box %r to close" % boxes[0]["title"],
-                   lambda: boxes[0]["hwnd"] not in [w["hwnd"] for w in s.windows() if w["visible"]], 10, 0.2)
+    seen = press_through_boxes(s, sup.running)
     t.equal(sup.wait_exit(15), 255, "exit status")
     home = "C:\\nimbara\\"
     t.equal(seen, [
