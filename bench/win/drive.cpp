@@ -37,21 +37,12 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
+
 namespace {
 
 const double kRestartPause = 2000;  // nbmonitor's fixed pause before a restart
 const wchar_t kReadyTitle[] = L"nbmonitorDlg";
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void SleepUntil(double when) {
     double left = when - NowMs();

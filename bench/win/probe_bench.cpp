@@ -15,22 +15,12 @@
 #include "platform/win32/win32_platform.h"
 #include "server/apache_control.h"
 #include "server/php_ini.h"
+#include "clock.h"
 
 namespace {
 
 const int kTaken = 200;
 const int kRounds = 20;
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 SOCKET Listener(uint16_t port) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
