@@ -141,7 +141,7 @@ nb_display() {
     number=$(tr -dc '0-9' <"$fdfile")
     rm -f "$fdfile"
     if [ -z "$number" ]; then
-        nb_log "Xvfb did not start"
+        nb_log "FAILED at Xvfb: \`Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp\` did not start; run scripts/setup (package xvfb), or set DISPLAY to a running X server"
         return 1
     fi
     export DISPLAY=:$number
@@ -227,7 +227,7 @@ nb__make_base_prefix() {
         nb_wine regedit /S "Z:${reg//\//\\}" >>"$base/wineboot.log" 2>&1 || exit 1
         wineserver -w
     ) || {
-        nb_log "wineboot failed; see $base/wineboot.log"
+        nb_log "FAILED at the Wine prefix: \`wineboot -i\` or \`regedit\` in $prefix failed (log: $base/wineboot.log); run scripts/setup (packages wine, wine64$([ "$NB_WINE_ARCH" = win32 ] && echo ", wine32:i386")), then delete $base and try again"
         return 1
     }
     printf '%s\n' "$stamp" >"$prefix/.nb-prefix"
