@@ -118,7 +118,7 @@ int main() {
     }
     double best = 1e9;
     for (int r = 0; r < kRounds; ++r) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.m_port = base;
         auto t0 = Clock::now();
         int ok = c.PortCheck();
@@ -150,7 +150,7 @@ int main() {
     home += L"/";
     double bestFiles = 1e9;
     for (int r = 0; r < kRounds; ++r) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.SetPath(home);
         auto t0 = Clock::now();
         int a = c.CreateConf();

@@ -12,7 +12,6 @@ target_compile_definitions(nbcore PUBLIC ${NB_WIN_DEFINITIONS})
 
 # The Win32 platform, shared by the program and by the Wine tests.
 file(GLOB NB_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
-list(FILTER NB_WIN32_SOURCES EXCLUDE REGEX "/entry\\.cpp$")
 add_library(nbwin32 STATIC ${NB_WIN32_SOURCES})
 target_include_directories(nbwin32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(nbwin32 PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
@@ -48,7 +47,7 @@ endif()
 set_source_files_properties(${NB_RC} PROPERTIES
     OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${NB_MANIFEST}")
 
-add_executable(nbmonitor WIN32 ${PROJECT_SOURCE_DIR}/src/platform/win32/entry.cpp ${NB_RC})
+add_executable(nbmonitor WIN32 ${PROJECT_SOURCE_DIR}/src/app/entry.cpp ${NB_RC})
 add_dependencies(nbmonitor nbicons)
 target_include_directories(nbmonitor PRIVATE ${NB_RC_INCLUDES})
 target_compile_options(nbmonitor PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})

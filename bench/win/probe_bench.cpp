@@ -109,7 +109,7 @@ int wmain() {
     }
     double best = 1e9;
     for (int r = 0; r < kRounds; ++r) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.m_port = base;
         double t0 = NowMs();
         int ok = c.PortCheck();
@@ -140,7 +140,7 @@ int wmain() {
     }
     double bestFiles = 1e9;
     for (int r = 0; r < kRounds; ++r) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.SetPath(home + L"\\");
         double t0 = NowMs();
         int a = c.CreateConf();
@@ -156,7 +156,7 @@ int wmain() {
     // The listen file alone, as every restart writes it: best and median.
     std::vector<double> listenTimes;
     for (int r = 0; r < kRounds; ++r) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.SetPath(home + L"\\");
         c.m_port = 28142;
         double t0 = NowMs();

@@ -2,7 +2,7 @@
 // tray menu (they reach it through command routing from the supervisor window).
 #include "app/host_dlg.h"
 
-#include "app/layout.h"
+#include "base/layout.h"
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
 
@@ -34,7 +34,7 @@ bool CnbmonitorDlg::OnInitDialog() {
     os.RemoveAppWindowStyle(m_hWnd);
 
     // The supervisor's start sequence runs inside Create and may end the process.
-    m_supervisor = new CMainDlg;
+    m_supervisor = new CMainDlg(*CWinApp::Current());
     m_supervisor->Create();
     nb::WindowId sup = m_supervisor->GetSafeHwnd();
     os.SetTitle(sup, names::kSupervisorTitle);

@@ -1,7 +1,7 @@
 // The hidden host dialog (never seen: zero-sized tool window) and the About box.
 #pragma once
 
-#include "app/framework.h"
+#include "base/framework.h"
 
 class CMainDlg;
 

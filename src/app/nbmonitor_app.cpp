@@ -6,8 +6,8 @@
 #include <new>
 
 #include "app/host_dlg.h"
-#include "app/layout.h"
-#include "app/settings.h"
+#include "base/layout.h"
+#include "base/settings.h"
 #include "resources/resource.h"
 
 namespace {

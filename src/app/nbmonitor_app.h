@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/framework.h"
+#include "base/framework.h"
 
 class CnbmonitorApp : public CWinApp {
 public:
@@ -16,7 +16,9 @@ public:
     int ExitInstance() override;
 
     // Path of the settings file every settings read uses; empty until start-up fixed it.
-    const wchar_t* SettingsPath() const { return m_settingsPath ? m_settingsPath.get() : L""; }
+    const wchar_t* SettingsPath() const override {
+        return m_settingsPath ? m_settingsPath.get() : L"";
+    }
     void SetSettingsPath(const std::wstring& path);
 
     static CnbmonitorApp& Get();

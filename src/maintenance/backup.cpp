@@ -1,5 +1,5 @@
 // Backup: the installation's backup script, started and not awaited.
-#include "app/layout.h"
+#include "base/layout.h"
 #include "server/process_control.h"
 #include "supervisor/main_dlg.h"
 

@@ -1,5 +1,5 @@
 // Initialization: deletes the application's database after the user confirms.
-#include "app/layout.h"
+#include "base/layout.h"
 #include "supervisor/main_dlg.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/layout.h"
+#include "base/layout.h"
 #include "maintenance/restore_name.h"
 #include "resources/resource.h"
 #include "server/process_control.h"

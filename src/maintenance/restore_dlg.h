@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/framework.h"
+#include "base/framework.h"
 
 class CRestoreDlg : public CDialog {
 public:

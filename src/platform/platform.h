@@ -14,8 +14,6 @@
 #include "platform/scoped_handle.h"
 #include "platform/winapi_values.h"
 
-class CDialog;
-
 namespace nb {
 
 // Opaque handles as the logic sees them; 0 is "none" for all of them.
@@ -55,6 +53,25 @@ struct TextMessage {  // one message as the modal loop sees it before dispatch
     std::uintptr_t wParam = 0;
     std::intptr_t lParam = 0;
 };
+
+// What a dialog window's messages are delivered to: the window framework's dialog class
+// implements it, so that this layer knows nothing above itself.
+class IMessageTarget {
+public:
+    // Every message of the window, from WM_CREATE on; returns the message's result.
+    virtual std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) = 0;
+    // Offered every message of a modal loop before dispatch; true consumes it.
+    virtual bool PreTranslateMessage(const TextMessage& msg) = 0;
+    // The window has come to be (first message) / is gone (after WM_NCDESTROY).
+    virtual void Attach(WindowId hwnd) = 0;
+    virtual void Detach() = 0;
+
+protected:
+    ~IMessageTarget() = default;
+};
+
+// Application title of a module path: "C:\x\nbmonitor.exe" gives "nbmonitor".
+std::wstring TitleFromModulePath(const std::wstring& modulePath);
 
 class IPlatform {
 public:
@@ -158,10 +175,11 @@ public:
     // --- dialogs: the framework's glue -----------------------------------------------------
     // Creates a modeless dialog from the template; every message of the new window, from
     // WM_CREATE on, goes to self->WindowProc. Returns the window, 0 on failure.
-    virtual WindowId CreateDialogWindow(int templateId, WindowId owner, CDialog* self) = 0;
+    virtual WindowId CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) = 0;
     // Runs the dialog modally: its own loop, which offers each message to
     // self->PreTranslateMessage first. Returns the value given to EndModal, -1 on failure.
-    virtual std::intptr_t RunModalDialog(int templateId, WindowId owner, CDialog* self) = 0;
+    virtual std::intptr_t RunModalDialog(int templateId, WindowId owner,
+                                         IMessageTarget* self) = 0;
     virtual void EndModal(WindowId hwnd, std::intptr_t result) = 0;
     virtual void DestroyWin(WindowId hwnd) = 0;
     virtual std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,

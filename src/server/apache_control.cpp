@@ -1,9 +1,9 @@
 // Server controller: probing, configuration files, launching.
 #include "server/apache_control.h"
 
-#include "app/layout.h"
-#include "app/nbmonitor_app.h"
-#include "app/settings.h"
+#include "base/layout.h"
+#include "base/framework.h"
+#include "base/settings.h"
 #include "server/generated_text.h"
 
 namespace {
@@ -53,8 +53,7 @@ std::wstring ServerConfText(const std::wstring& d) {
     return s;
 }
 
-CApacheControl::CApacheControl()
-    : m_path(L"C:\\nimbara\\"), m_app(CnbmonitorApp::Get()) {
+CApacheControl::CApacheControl(const CWinApp& app) : m_path(L"C:\\nimbara\\"), m_app(app) {
     m_debug = static_cast<int>(settings::ReadInt(m_app, settings::kHttpdDebug));
     SetPath(m_path);
     m_port = settings::ReadInt(m_app, settings::kDefaultPort);

@@ -7,11 +7,12 @@
 
 #include "server/process_control.h"
 
-class CnbmonitorApp;
+class CWinApp;
 
 class CApacheControl : public CProcessControl {
 public:
-    CApacheControl();
+    // Reads section "httpd" of the settings file that app names.
+    explicit CApacheControl(const CWinApp& app);
 
     void SetPath(std::wstring path);
     int PortCheck();
@@ -25,7 +26,7 @@ public:
     std::wstring m_path;
     std::wstring m_dir;
     uint32_t m_port = 0;
-    CnbmonitorApp& m_app;
+    const CWinApp& m_app;
     int m_debug = 0;
     int m_reportErrors = 1;
     std::wstring m_address;

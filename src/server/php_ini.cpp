@@ -1,8 +1,8 @@
 // php.ini regeneration.
 #include "server/php_ini.h"
 
-#include "app/layout.h"
-#include "app/settings.h"
+#include "base/layout.h"
+#include "base/settings.h"
 #include "platform/platform.h"
 #include "server/generated_text.h"
 

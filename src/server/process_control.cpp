@@ -1,8 +1,8 @@
 // Process launching and server termination.
 #include "server/process_control.h"
 
-#include "app/layout.h"
-#include "app/settings.h"
+#include "base/layout.h"
+#include "base/settings.h"
 
 std::wstring DrivelessFolderOf(const std::wstring& modulePath) {
     return SplitPath(modulePath).dir;

@@ -1,9 +1,8 @@
 // Supervisor window: construction, start sequence, monitoring, tray icon, browser.
 #include "supervisor/main_dlg.h"
 
-#include "app/layout.h"
-#include "app/nbmonitor_app.h"
-#include "app/settings.h"
+#include "base/layout.h"
+#include "base/settings.h"
 #include "resources/resource.h"
 #include "server/php_ini.h"
 
@@ -16,11 +15,11 @@ constexpr uint16_t kSocketsVersion20 = 0x0002;
 constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
 }  // namespace
 
-CMainDlg::CMainDlg()
+CMainDlg::CMainDlg(const CWinApp& app)
     : CDialog(IDD_MAINDLG),
-      m_app(CnbmonitorApp::Get()),
+      m_app(app),
       m_timers{{TIMER_MONITOR, 0}, {TIMER_BACKUP, 0}},
-      m_apache() {
+      m_apache(app) {
     m_debug = static_cast<int>(settings::ReadInt(m_app, settings::kMonitorDebug));
     GetHomeDir(m_home);
     m_timers[0].interval = settings::ReadInt(m_app, settings::kMonitorInterval);

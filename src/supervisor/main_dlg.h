@@ -5,17 +5,16 @@
 #include <cstdint>
 #include <string>
 
-#include "app/framework.h"
+#include "base/framework.h"
 #include "server/apache_control.h"
-
-class CnbmonitorApp;
 
 constexpr std::uintptr_t TIMER_MONITOR = 1;
 constexpr std::uintptr_t TIMER_BACKUP = 2;
 
 class CMainDlg : public CDialog {
 public:
-    CMainDlg();
+    // app: the application object, whose settings file every settings read uses.
+    explicit CMainDlg(const CWinApp& app);
     ~CMainDlg() override;
 
     std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
@@ -39,7 +38,7 @@ public:
         uint32_t interval;
     };
 
-    CnbmonitorApp& m_app;
+    const CWinApp& m_app;
     TimerEntry m_timers[2];
     CApacheControl m_apache;
     nb::NotifyIconRecord m_nid;

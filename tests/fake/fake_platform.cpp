@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 
-#include "app/framework.h"
+#include "base/framework.h"
 
 std::string U8(const std::wstring& w) {
     std::string out;
@@ -372,7 +372,7 @@ int FakePlatform::IsMinimized(nb::WindowId) { return 0; }
 void FakePlatform::PaintCentredIcon(nb::WindowId hwnd, int) { Log("PaintIcon " + Hex(hwnd)); }
 std::intptr_t FakePlatform::IconHandle(int iconId) { return 0x9000 + iconId; }
 
-nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, CDialog* self) {
+nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {
     nb::WindowId hwnd = nextWindow_++;
     Log("CreateDialog " + std::to_string(templateId) + " owner=" + Hex(owner) + " -> " +
         Hex(hwnd));
@@ -384,14 +384,15 @@ nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, CDialog
     return hwnd;
 }
 
-nb::WindowId FakePlatform::CreateDialogWindow(int templateId, nb::WindowId owner, CDialog* self) {
+nb::WindowId FakePlatform::CreateDialogWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {
     return NewWindow(templateId, owner, self);
 }
 
-std::intptr_t FakePlatform::RunModalDialog(int templateId, nb::WindowId owner, CDialog* self) {
+std::intptr_t FakePlatform::RunModalDialog(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {
     nb::WindowId hwnd = NewWindow(templateId, owner, self);
     if (exited) return -1;
-    if (onModal) onModal(templateId, self);
+    // Every message target of the program is one of the framework's dialogs.
+    if (onModal) onModal(templateId, static_cast<CDialog*>(self));
     std::intptr_t result = modalResults.count(hwnd) ? modalResults[hwnd] : -1;
     DestroyWin(hwnd);
     return result;
@@ -406,7 +407,7 @@ void FakePlatform::DestroyWin(nb::WindowId hwnd) {
     auto it = dialogs.find(hwnd);
     if (it == dialogs.end()) return;
     Log("DestroyWindow " + Hex(hwnd));
-    CDialog* self = it->second;
+    nb::IMessageTarget* self = it->second;
     // Owned windows go first, as the system does.
     for (auto& [child, owner] : owners)
         if (owner == hwnd && dialogs.count(child)) DestroyWin(child);

@@ -12,6 +12,8 @@
 
 #include "platform/platform.h"
 
+class CDialog;
+
 std::string U8(const std::wstring& w);
 std::wstring W(const std::string& utf8);
 std::string Hex(std::uintptr_t v);
@@ -78,7 +80,7 @@ public:
     uint32_t exitCode = 0;
 
     // Windows and dialogs.
-    std::map<nb::WindowId, CDialog*> dialogs;
+    std::map<nb::WindowId, nb::IMessageTarget*> dialogs;
     std::map<nb::WindowId, nb::WindowId> owners;
     std::map<std::wstring, nb::WindowId> titles;
     std::map<nb::WindowId, std::intptr_t> modalResults;
@@ -156,8 +158,8 @@ public:
     int IsMinimized(nb::WindowId hwnd) override;
     void PaintCentredIcon(nb::WindowId hwnd, int iconId) override;
     std::intptr_t IconHandle(int iconId) override;
-    nb::WindowId CreateDialogWindow(int templateId, nb::WindowId owner, CDialog* self) override;
-    std::intptr_t RunModalDialog(int templateId, nb::WindowId owner, CDialog* self) override;
+    nb::WindowId CreateDialogWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) override;
+    std::intptr_t RunModalDialog(int templateId, nb::WindowId owner, nb::IMessageTarget* self) override;
     void EndModal(nb::WindowId hwnd, std::intptr_t result) override;
     void DestroyWin(nb::WindowId hwnd) override;
     std::intptr_t DefaultProc(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp,
@@ -181,7 +183,7 @@ public:
 
 private:
     void Log(const std::string& line) { calls.push_back(line); }
-    nb::WindowId NewWindow(int templateId, nb::WindowId owner, CDialog* self);
+    nb::WindowId NewWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self);
 
     nb::WindowId nextWindow_ = 0x101;
     nb::ProcessRef nextProcess_ = 0x1000;

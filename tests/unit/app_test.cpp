@@ -1,7 +1,7 @@
 // Start-up of the application object, in its fixed order, and its refusals.
 #include "app/nbmonitor_app.h"
 
-#include "app/framework.h"
+#include "base/framework.h"
 #include "test_env.h"
 
 class StartupTest : public ::testing::Test {
@@ -91,7 +91,7 @@ TEST_F(StartupTest, SettingsPathFollowsTheCurrentDirectoryAndIsReleasedAtExit) {
 }
 
 TEST(Title, IsTheExecutablesNameWithoutFolderAndExtension) {
-    EXPECT_EQ(U8(TitleFromModulePath(L"C:\\nimbara\\bin\\nbmonitor.exe")), "nbmonitor");
-    EXPECT_EQ(U8(TitleFromModulePath(L"C:\\a.b\\nb.monitor.exe")), "nb.monitor");
-    EXPECT_EQ(U8(TitleFromModulePath(L"nbmonitor")), "nbmonitor");
+    EXPECT_EQ(U8(nb::TitleFromModulePath(L"C:\\nimbara\\bin\\nbmonitor.exe")), "nbmonitor");
+    EXPECT_EQ(U8(nb::TitleFromModulePath(L"C:\\a.b\\nb.monitor.exe")), "nb.monitor");
+    EXPECT_EQ(U8(nb::TitleFromModulePath(L"nbmonitor")), "nbmonitor");
 }

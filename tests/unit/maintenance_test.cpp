@@ -22,7 +22,7 @@ protected:
     static std::string Restore(const std::string& arg) {
         return "CreateProcess \"C:\\nimbara\\\\bin\\nbrestore.bat\" " + arg + " dir=\\nimbara\\bin\\";
     }
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     nb::WindowId w = 0;
 };
 

@@ -13,7 +13,7 @@ const std::wstring kNbConf = L"C:\\nimbara\\\\conf\\extra\\httpd-nb.conf";
 class PortCheckTest : public NbTest {};
 
 TEST_F(PortCheckTest, TakesTheFirstFreePortAndKeepsItAcrossProbes) {
-    CApacheControl c;
+    CApacheControl c(app);
     os.takenPorts = {27142, 27143};
     EXPECT_EQ(c.PortCheck(), 1);
     EXPECT_EQ(c.m_port, 27144u);
@@ -28,12 +28,12 @@ TEST_F(PortCheckTest, TakesTheFirstFreePortAndKeepsItAcrossProbes) {
 
 TEST_F(PortCheckTest, StopsBelow65535) {
     Set(L"httpd", L"default_port", L"65535");
-    CApacheControl high;
+    CApacheControl high(app);
     EXPECT_EQ(high.PortCheck(), 0);
     EXPECT_EQ(os.probes, 0);
 
     Set(L"httpd", L"default_port", L"65534");
-    CApacheControl last;
+    CApacheControl last(app);
     os.takenPorts = {65534};
     EXPECT_EQ(last.PortCheck(), 0);
     EXPECT_EQ(last.m_port, 65535u);
@@ -43,7 +43,7 @@ TEST_F(PortCheckTest, StopsBelow65535) {
 TEST_F(PortCheckTest, HostNameAddressFailsEveryBindUpToTheLastPort) {
     Set(L"httpd", L"default_address", L"localhost");
     Set(L"httpd", L"default_port", L"65000");
-    CApacheControl c;
+    CApacheControl c(app);
     EXPECT_EQ(c.PortCheck(), 0);
     EXPECT_EQ(c.m_port, 65535u);
     EXPECT_EQ(os.probes, 535);
@@ -51,7 +51,7 @@ TEST_F(PortCheckTest, HostNameAddressFailsEveryBindUpToTheLastPort) {
 
 TEST_F(PortCheckTest, ConversionFailureAndListenFailureBoxes) {
     Set(L"httpd", L"debug", L"1");
-    CApacheControl c;
+    CApacheControl c(app);
     os.Clear();
     os.ansiFails = true;
     EXPECT_EQ(c.PortCheck(), 0);
@@ -69,7 +69,7 @@ TEST_F(PortCheckTest, ConversionFailureAndListenFailureBoxes) {
 
 TEST_F(PortCheckTest, AllInterfacesAddressGoesIntoTheListenLine) {
     Set(L"httpd", L"default_address", L"0.0.0.0");
-    CApacheControl c;
+    CApacheControl c(app);
     ASSERT_EQ(c.PortCheck(), 1);
     ASSERT_EQ(c.CreatePortConf(), 1);
     EXPECT_EQ(os.File(kPortConf), "Listen 0.0.0.0:27142\r\n");
@@ -79,7 +79,7 @@ TEST_F(PortCheckTest, AllInterfacesAddressGoesIntoTheListenLine) {
 class GeneratedFiles : public NbTest {};
 
 TEST_F(GeneratedFiles, ListenFileIs24BytesWithDefaults) {
-    CApacheControl c;
+    CApacheControl c(app);
     ASSERT_EQ(c.CreatePortConf(), 1);
     EXPECT_EQ(os.File(kPortConf), "Listen 127.0.0.1:27142\r\n");
     EXPECT_EQ(os.File(kPortConf).size(), 24u);
@@ -96,7 +96,7 @@ TEST_F(GeneratedFiles, ServerConfigurationForThreeHomes) {
         {L"C:\\", "/", 716 - 9 * 7},
     };
     for (const Case& k : cases) {
-        CApacheControl c;
+        CApacheControl c(app);
         c.SetPath(k.home);
         ASSERT_EQ(c.CreateConf(), 1);
         const std::string& f = os.File(std::wstring(k.home) + L"\\conf\\extra\\httpd-nb.conf");
@@ -140,7 +140,7 @@ TEST_F(GeneratedFiles, ServerConfigurationByteExactForTheDefaultHome) {
         "    Order allow,deny\r\n"
         "    Allow from 127.0.0.1\r\n"
         "</Directory>\r\n";
-    CApacheControl c;
+    CApacheControl c(app);
     ASSERT_EQ(c.CreateConf(), 1);
     EXPECT_EQ(os.File(kNbConf), expected);
     ASSERT_EQ(c.CreateConf(), 1);
@@ -149,7 +149,7 @@ TEST_F(GeneratedFiles, ServerConfigurationByteExactForTheDefaultHome) {
 
 TEST_F(GeneratedFiles, UnwritableFileKeepsOldContentAndNamesThePathWhenDebugging) {
     Set(L"httpd", L"debug", L"1");
-    CApacheControl c;
+    CApacheControl c(app);
     os.File(kNbConf) = "old";
     os.File(kPortConf) = "old port";
     os.unwritable = {FakePlatform::Key(kNbConf), FakePlatform::Key(kPortConf)};
@@ -166,7 +166,7 @@ TEST_F(GeneratedFiles, UnwritableFileKeepsOldContentAndNamesThePathWhenDebugging
 
 TEST_F(GeneratedFiles, CharacterAbove00FFWritesNothing) {
     Set(L"httpd", L"debug", L"1");
-    CApacheControl c;
+    CApacheControl c(app);
     std::wstring home = L"C:\\ニンバラ\\";
     c.SetPath(home);
     std::wstring path = home + L"\\conf\\extra\\httpd-nb.conf";
@@ -193,7 +193,7 @@ protected:
 };
 
 TEST_F(StartTest, LaunchesTheServerHiddenFromTheBinFolder) {
-    CApacheControl c;
+    CApacheControl c(app);
     c.SetPath(L"D:\\my apps\\nimbara\\");
     os.modulePath = L"D:\\my apps\\nimbara\\bin\\nbmonitor.exe";
     ASSERT_EQ(c.Start(), 1);
@@ -205,7 +205,7 @@ TEST_F(StartTest, LaunchesTheServerHiddenFromTheBinFolder) {
 }
 
 TEST_F(StartTest, EachFailureIsReportedOnceUntilALaunchSucceeds) {
-    CApacheControl c;
+    CApacheControl c(app);
     os.createResults = {false, false, false, true, false};
     EXPECT_EQ(c.Start(), 0);
     EXPECT_EQ(c.Start(), 0);
@@ -218,7 +218,7 @@ TEST_F(StartTest, EachFailureIsReportedOnceUntilALaunchSucceeds) {
 }
 
 TEST_F(StartTest, FailedLaunchLeavesTheLastServerHandle) {
-    CApacheControl c;
+    CApacheControl c(app);
     ASSERT_EQ(c.Start(), 1);
     nb::ProcessRef first = c.m_hProcess.Get();
     uint32_t pid = c.m_dwProcessId;
@@ -235,7 +235,7 @@ TEST_F(StartTest, FailedLaunchLeavesTheLastServerHandle) {
 TEST_F(StartTest, PortAndWriteFailuresWithDebugBoxes) {
     Set(L"httpd", L"debug", L"1");
     Set(L"httpd", L"default_port", L"65534");
-    CApacheControl c;
+    CApacheControl c(app);
     os.takenPorts = {65534};
     os.Clear();
     EXPECT_EQ(c.Start(), 0);
@@ -244,7 +244,7 @@ TEST_F(StartTest, PortAndWriteFailuresWithDebugBoxes) {
                             FakePlatform::Box(0, L"PortCheck", L"Nimbara", MB_OK)));
 
     os.takenPorts.clear();
-    CApacheControl w;
+    CApacheControl w(app);
     os.unwritable = {FakePlatform::Key(kPortConf)};
     os.Clear();
     EXPECT_EQ(w.Start(), 0);
@@ -258,7 +258,7 @@ TEST_F(StartTest, PortAndWriteFailuresWithDebugBoxes) {
 
     os.unwritable.clear();
     os.createResults = {false};
-    CApacheControl e;
+    CApacheControl e(app);
     os.Clear();
     EXPECT_EQ(e.Start(), 0);
     EXPECT_THAT(os.Boxes(),
@@ -268,7 +268,7 @@ TEST_F(StartTest, PortAndWriteFailuresWithDebugBoxes) {
 }
 
 TEST_F(StartTest, RestartTerminatesWaitsTheCurrentRestartWaitAndStarts) {
-    CApacheControl c;
+    CApacheControl c(app);
     os.processes = {{11, L"httpd.exe"}, {12, L"HTTPD.EXE"}, {13, L"httpd.exe.bak"},
                     {14, L"httpd.exe"}, {15, L"xhttpd.exe"}};
     Set(L"httpd", L"restart_wait", L"0");

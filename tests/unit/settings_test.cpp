@@ -1,5 +1,5 @@
 // Home directory, server path, settings path and the settings' defaults.
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include "server/apache_control.h"
 #include "supervisor/main_dlg.h"
@@ -48,7 +48,7 @@ TEST(SettingsPath, ThatDoesNotFitIsRefusedNotCut) {
 class SettingsDefaults : public NbTest {};
 
 TEST_F(SettingsDefaults, ApplyWhenTheFileIsMissing) {
-    CMainDlg dlg;
+    CMainDlg dlg(app);
     EXPECT_EQ(dlg.m_apache.m_port, 27142u);
     EXPECT_EQ(U8(dlg.m_apache.m_address), "127.0.0.1");
     EXPECT_EQ(dlg.m_apache.m_debug, 0);
@@ -65,7 +65,7 @@ TEST_F(SettingsDefaults, DebugTwoSwitchesDiagnosticsOnAndAddressIsCut) {
     Set(L"nbmonitor", L"debug", L"2");
     Set(L"httpd", L"debug", L"2");
     Set(L"httpd", L"default_address", std::wstring(300, L'9'));
-    CMainDlg dlg;
+    CMainDlg dlg(app);
     EXPECT_EQ(dlg.m_apache.m_address.size(), 255u);
     // Controller: SetPath's two boxes for the default home, then for the real one; then the
     // supervisor's home box comes between them, with no owner window.
@@ -81,7 +81,7 @@ TEST_F(SettingsDefaults, GarbageAndNegativeNumbersReadAsTheSystemReadsThem) {
     Set(L"httpd", L"default_port", L"abc");
     Set(L"nbmonitor", L"monitor_interval", L"-1");
     Set(L"nbmonitor", L"backup_interval", L"");
-    CMainDlg dlg;
+    CMainDlg dlg(app);
     EXPECT_EQ(dlg.m_apache.m_port, 0u);
     EXPECT_EQ(dlg.m_timers[0].interval, 0xFFFFFFFFu);
     EXPECT_EQ(dlg.m_timers[1].interval, 86400000u);

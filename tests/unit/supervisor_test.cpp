@@ -23,7 +23,7 @@ protected:
 };
 
 TEST_F(SupervisorTest, ConstructionWritesTheConfigurationInOrder) {
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     EXPECT_THAT(os.Only({"WriteFile"}),
                 ElementsAre("WriteFile C:\\nimbara\\\\conf\\extra\\httpd-nb.conf",
                             "WriteFile C:\\nimbara\\\\php\\php.ini"));
@@ -33,7 +33,7 @@ TEST_F(SupervisorTest, ConstructionWritesTheConfigurationInOrder) {
 }
 
 TEST_F(SupervisorTest, StartSequenceWithDefaults) {
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     os.Clear();
     ASSERT_TRUE(dlg.Create(0x50));
     nb::WindowId w = dlg.GetSafeHwnd();
@@ -62,7 +62,7 @@ TEST_F(SupervisorTest, WaitTimeIsReadAtEveryPause) {
     os.connectAnswers = [&](uint16_t) { return ++answered == 3; };
     int sleeps = 0;
     os.onSleep = [&](uint32_t) { Set(L"nbmonitor", L"wait_time", std::to_wstring(100 * (++sleeps + 1))); };
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     dlg.Create();
     EXPECT_THAT(os.Only({"Sleep", "Connect"}),
                 ElementsAre("Connect 127.0.0.1:27142", "Sleep 100", "Connect 127.0.0.1:27142",
@@ -72,7 +72,7 @@ TEST_F(SupervisorTest, WaitTimeIsReadAtEveryPause) {
 TEST_F(SupervisorTest, StartFailureShutsDownAndExitsWithoutAMessageOfItsOwn) {
     os.createResults = {false};
     os.processes = {{7, L"httpd.exe"}};
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     os.Clear();
     dlg.Create();
     nb::WindowId w = dlg.GetSafeHwnd();
@@ -85,7 +85,7 @@ TEST_F(SupervisorTest, StartFailureShutsDownAndExitsWithoutAMessageOfItsOwn) {
 
 TEST_F(SupervisorTest, ServerThatNeverAnswersGivesUpAfterFiveAttempts) {
     os.connectAnswers = [](uint16_t) { return false; };
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     os.Clear();
     dlg.Create();
     nb::WindowId w = dlg.GetSafeHwnd();
@@ -105,7 +105,7 @@ TEST_F(SupervisorTest, ServerThatNeverAnswersGivesUpAfterFiveAttempts) {
 
 TEST_F(SupervisorTest, FailedTimersAreStoredAsZeroAndNeverMatch) {
     os.timersFail = true;
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     dlg.Create();
     EXPECT_EQ(dlg.m_timers[0].id, 0u);
     EXPECT_EQ(dlg.m_timers[1].id, 0u);
@@ -120,7 +120,7 @@ protected:
     }
     void Tick(std::uintptr_t id) { os.SendMsg(w, WM_TIMER, id, 0); }
     void KillServer() { os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1; }
-    CMainDlg dlg;
+    CMainDlg dlg{app};
     nb::WindowId w = 0;
 };
 

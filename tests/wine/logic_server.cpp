@@ -92,7 +92,7 @@ START_TEST(probe_skips_a_held_port) {
     if (!listening) return;
     uint16_t port = ::ntohs(a.sin_port);
 
-    CApacheControl c;
+    CApacheControl c(App());
     c.m_port = port;
     ok(c.PortCheck() == 1, "a free port after %u expected\n", port);
     ok(c.m_port == port + 1u, "port %u expected, got %u\n", port + 1u, c.m_port);
@@ -108,7 +108,7 @@ START_TEST(start_serves_the_page_from_a_laid_out_home) {
     }
     for (const wchar_t* name : {L"home", L"my home"}) {
         std::wstring home = LayOut(name);
-        CApacheControl c;
+        CApacheControl c(App());
         c.SetPath(home);
         c.m_port = 27342;
         ok(c.Start() == 1, "%s: Start should launch the server\n", wt::Esc(name).c_str());

@@ -3,7 +3,7 @@
 // host window helpers. The templates are the program's own, linked into this test.
 #include <vector>
 
-#include "app/framework.h"
+#include "base/framework.h"
 #include "platform_fixture.h"
 #include "resources/resource.h"
 #include "wine_test.h"

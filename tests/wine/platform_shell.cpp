@@ -2,7 +2,7 @@
 // view of the restore dialog, the tray menu, the notification-area icon and URL opening.
 #include <cstdlib>
 
-#include "app/framework.h"
+#include "base/framework.h"
 #include "platform_fixture.h"
 #include "resources/resource.h"
 #include "wine_test.h"

@@ -1,14 +1,12 @@
 // The framework's dialogs on real windows, in the manner of MFC: a thread CBT hook catches
 // the dialog window as it is created and subclasses it, so that every message from the very
-// first one reaches CDialog::WindowProc; the dialog manager's own window procedure
-// (DefDlgProc) becomes the default processing. Modal dialogs run their own message loop.
+// first one reaches the message target's WindowProc; the dialog manager's own window
+// procedure (DefDlgProc) becomes the default processing. Modal dialogs run their own loop.
 #include "platform/win32/windows_support.h"
 
 #include "platform/win32/win32_platform.h"
 
 #include <unordered_map>
-
-#include "app/framework.h"
 
 namespace nb {
 namespace win {
@@ -24,13 +22,13 @@ struct ModalState {
 };
 
 struct Binding {
-    CDialog* self = nullptr;
+    IMessageTarget* self = nullptr;
     WNDPROC original = nullptr;
     ModalState* modal = nullptr;  // set while a modal run owns the window
     bool attached = false;
 };
 
-// Windows of this thread that belong to a CDialog. The program has one GUI thread.
+// Windows of this thread that belong to a message target. The program has one GUI thread.
 std::unordered_map<HWND, Binding>& Bindings() {
     static std::unordered_map<HWND, Binding> map;
     return map;
@@ -44,7 +42,7 @@ Binding* Find(HWND hwnd) {
 // The creation in progress. Creations nest (a dialog's WM_INITDIALOG may create another
 // dialog), so each keeps the outer one and restores it.
 struct PendingCreation {
-    CDialog* self;
+    IMessageTarget* self;
     ModalState* modal;
 };
 PendingCreation* g_pending = nullptr;
@@ -52,7 +50,7 @@ PendingCreation* g_pending = nullptr;
 LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Binding* b = Find(hwnd);
     if (b == nullptr) return ::DefDlgProcW(hwnd, msg, wp, lp);
-    CDialog* self = b->self;
+    IMessageTarget* self = b->self;
     if (!b->attached) {
         b->attached = true;
         self->Attach(W(hwnd));
@@ -103,7 +101,7 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wp, LPARAM lp) {
 // Everything is done by the subclass; the dialog manager then does its defaults.
 INT_PTR CALLBACK NullDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-HWND CreateBound(int templateId, HWND owner, CDialog* self, ModalState* modal) {
+HWND CreateBound(int templateId, HWND owner, IMessageTarget* self, ModalState* modal) {
     PendingCreation pending = {self, modal};
     PendingCreation* outer = g_pending;
     g_pending = &pending;
@@ -123,7 +121,7 @@ HWND CreateBound(int templateId, HWND owner, CDialog* self, ModalState* modal) {
 // offered the message (its PreTranslateMessage, then the dialog manager's keyboard
 // handling); the walk stops at the dialog whose loop runs, and that dialog always has its
 // turn, last if the message is not in its tree.
-bool PreTranslate(CDialog* self, HWND selfHwnd, MSG& msg) {
+bool PreTranslate(IMessageTarget* self, HWND selfHwnd, MSG& msg) {
     TextMessage text;
     text.hwnd = W(msg.hwnd);
     text.message = msg.message;
@@ -133,7 +131,7 @@ bool PreTranslate(CDialog* self, HWND selfHwnd, MSG& msg) {
     for (HWND h = msg.hwnd; h != nullptr; h = ::GetParent(h)) {
         Binding* b = Find(h);
         if (b != nullptr) {
-            CDialog* dlg = b->self;
+            IMessageTarget* dlg = b->self;
             if (dlg == self) selfOffered = true;
             if (dlg->PreTranslateMessage(text)) return true;
             if (::IsDialogMessageW(h, &msg)) return true;
@@ -145,11 +143,11 @@ bool PreTranslate(CDialog* self, HWND selfHwnd, MSG& msg) {
 
 }  // namespace
 
-WindowId Win32Platform::CreateDialogWindow(int templateId, WindowId owner, CDialog* self) {
+WindowId Win32Platform::CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) {
     return W(CreateBound(templateId, H(owner), self, nullptr));
 }
 
-std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, CDialog* self) {
+std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) {
     HWND ownerTop = H(owner);
     if (ownerTop != nullptr) {
         HWND root = ::GetAncestor(ownerTop, GA_ROOT);

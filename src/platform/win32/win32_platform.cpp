@@ -7,7 +7,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/framework.h"
 
 #ifndef _WIN64
 static_assert(NOTIFYICONDATAW_V3_SIZE == kNotifyIconDataV3Size,

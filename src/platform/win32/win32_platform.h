@@ -87,8 +87,8 @@ public:
     std::intptr_t IconHandle(int iconId) override;
 
     // dialogs
-    WindowId CreateDialogWindow(int templateId, WindowId owner, CDialog* self) override;
-    std::intptr_t RunModalDialog(int templateId, WindowId owner, CDialog* self) override;
+    WindowId CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) override;
+    std::intptr_t RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) override;
     void EndModal(WindowId hwnd, std::intptr_t result) override;
     void DestroyWin(WindowId hwnd) override;
     std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,

@@ -38,6 +38,10 @@ public:
     const std::wstring& Title() const { return m_title; }
     void SetTitle(const std::wstring& title) { m_title = title; }
 
+    // Path of the settings file every settings read uses (MFC's profile name); empty until
+    // the application has fixed it.
+    virtual const wchar_t* SettingsPath() const { return L""; }
+
     // The main window: owner of every dialog created without one.
     CDialog* m_pMainWnd = nullptr;
 
@@ -48,10 +52,7 @@ private:
     std::wstring m_title;
 };
 
-// Application title of a module path: "C:\x\nbmonitor.exe" gives "nbmonitor".
-std::wstring TitleFromModulePath(const std::wstring& modulePath);
-
-class CDialog {
+class CDialog : public nb::IMessageTarget {
 public:
     explicit CDialog(int templateId) : m_templateId(templateId) {}
     virtual ~CDialog();
@@ -69,13 +70,13 @@ public:
     int TemplateId() const { return m_templateId; }
 
     // Entry of every message the window receives (the platform calls it).
-    virtual std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
     // Offered every message of the modal loop before dispatch; true consumes it.
-    virtual bool PreTranslateMessage(const nb::TextMessage& msg);
+    bool PreTranslateMessage(const nb::TextMessage& msg) override;
 
     // Called by the platform when the window comes to be and when it is gone.
-    void Attach(nb::WindowId hwnd) { m_hWnd = hwnd; }
-    void Detach() { m_hWnd = 0; }
+    void Attach(nb::WindowId hwnd) override { m_hWnd = hwnd; }
+    void Detach() override { m_hWnd = 0; }
 
 protected:
     virtual bool OnInitDialog();

@@ -1,6 +1,6 @@
 // The window framework's portable half: message dispatch, default dialog commands and the
 // routing of unhandled commands to the owner window.
-#include "app/framework.h"
+#include "base/framework.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -21,17 +21,9 @@ nb::WindowId CWinApp::MainWindowHandle() {
 
 int CWinApp::Run() {
     std::wstring module;
-    if (nb::Os().ModulePath(module, 260)) m_title = TitleFromModulePath(module);
+    if (nb::Os().ModulePath(module, 260)) m_title = nb::TitleFromModulePath(module);
     InitInstance();
     return ExitInstance();
-}
-
-std::wstring TitleFromModulePath(const std::wstring& modulePath) {
-    std::size_t slash = modulePath.find_last_of(L"\\/");
-    std::wstring name = slash == std::wstring::npos ? modulePath : modulePath.substr(slash + 1);
-    std::size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.erase(dot);
-    return name;
 }
 
 CDialog::~CDialog() {

@@ -1,17 +1,17 @@
 // Settings reads, home directory and server path.
-#include "app/settings.h"
+#include "base/settings.h"
 
-#include "app/layout.h"
-#include "app/nbmonitor_app.h"
+#include "base/layout.h"
+#include "base/framework.h"
 #include "platform/platform.h"
 
 namespace settings {
 
-uint32_t ReadInt(const CnbmonitorApp& app, const IntKey& key) {
+uint32_t ReadInt(const CWinApp& app, const IntKey& key) {
     return nb::Os().ProfileInt(key.section, key.key, key.defaultValue, app.SettingsPath());
 }
 
-std::wstring ReadAddress(const CnbmonitorApp& app) {
+std::wstring ReadAddress(const CWinApp& app) {
     return nb::Os().ProfileString(kHttpd, kDefaultAddressKey, kDefaultAddress,
                                   app.SettingsPath(), kAddressChars);
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-class CnbmonitorApp;
+class CWinApp;
 
 namespace settings {
 
@@ -30,8 +30,8 @@ constexpr const wchar_t* kDefaultAddress = L"127.0.0.1";
 constexpr std::size_t kAddressChars = 256;  // buffer, terminator included
 
 // Reads an integer from the program's settings file (unsigned, as the system returns it).
-uint32_t ReadInt(const CnbmonitorApp& app, const IntKey& key);
-std::wstring ReadAddress(const CnbmonitorApp& app);
+uint32_t ReadInt(const CWinApp& app, const IntKey& key);
+std::wstring ReadAddress(const CWinApp& app);
 
 }  // namespace settings
 
