@@ -10,13 +10,18 @@ set(NB_WIN_DEFINITIONS UNICODE _UNICODE)
 target_compile_options(nbcore PRIVATE ${NB_WIN_COMPILE_OPTIONS})
 target_compile_definitions(nbcore PUBLIC ${NB_WIN_DEFINITIONS})
 
-# The Win32 platform, shared by the program and by the Wine tests.
+# The Win32 platform, as the program ships it (nbwin32), and the same sources with the test
+# hooks compiled in (nbwin32_testhooks, NB_TEST_HOOKS): only the Wine tests and the test copy
+# of the program below link that one, so no switch of the tests can reach a user's machine.
 file(GLOB NB_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
-add_library(nbwin32 STATIC ${NB_WIN32_SOURCES})
-target_include_directories(nbwin32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_compile_options(nbwin32 PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
-target_compile_definitions(nbwin32 PUBLIC ${NB_WIN_DEFINITIONS})
-target_link_libraries(nbwin32 PUBLIC nbcore comctl32 shell32 ws2_32 user32 gdi32 kernel32)
+foreach(lib nbwin32 nbwin32_testhooks)
+    add_library(${lib} STATIC ${NB_WIN32_SOURCES})
+    target_include_directories(${lib} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_compile_options(${lib} PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
+    target_compile_definitions(${lib} PUBLIC ${NB_WIN_DEFINITIONS})
+    target_link_libraries(${lib} PUBLIC nbcore comctl32 shell32 ws2_32 user32 gdi32 kernel32)
+endforeach()
+target_compile_definitions(nbwin32_testhooks PUBLIC NB_TEST_HOOKS=1)
 
 # Icons are drawn by a script at build time; nothing binary lives in the repository.
 set(NB_ICON_DIR ${CMAKE_CURRENT_BINARY_DIR}/icons)
@@ -47,14 +52,62 @@ endif()
 set_source_files_properties(${NB_RC} PROPERTIES
     OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${NB_MANIFEST}")
 
+# Every system DLL but kernel32 and the C runtime is delay-loaded: the loader then maps none of
+# them before the program has restricted the DLL search to the system folder (entry.cpp), so
+# a DLL planted in the program's own folder (uxtheme.dll, dwmapi.dll, ...) that one of them
+# would load by name is never found there. nb_delay_imports(TARGET DLL...) makes the
+# delay-import libraries from the toolchain's import libraries and links them ahead of them.
+find_program(NB_DLLTOOL ${NB_MINGW_PREFIX}-dlltool REQUIRED)
+find_program(NB_NM ${NB_MINGW_PREFIX}-nm REQUIRED)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(NB_DLLTOOL_MACHINE i386:x86-64)
+else()
+    set(NB_DLLTOOL_MACHINE i386)
+endif()
+function(nb_delay_imports target)
+    foreach(dll ${ARGN})
+        set(lib ${CMAKE_BINARY_DIR}/delayimp/lib${dll}_delay.a)
+        if(NOT TARGET nb_delay_${dll})
+            add_custom_command(
+                OUTPUT ${lib}
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayimp
+                COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/delay_import.py ${NB_NM}
+                        ${NB_DLLTOOL} ${NB_DLLTOOL_MACHINE} ${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a
+                        ${dll}.dll ${lib}
+                DEPENDS ${PROJECT_SOURCE_DIR}/cmake/delay_import.py
+                COMMENT "Delay-import library for ${dll}.dll"
+                VERBATIM)
+            add_custom_target(nb_delay_${dll} DEPENDS ${lib})
+        endif()
+        add_dependencies(${target} nb_delay_${dll})
+        target_link_libraries(${target} PRIVATE ${lib})
+    endforeach()
+    target_link_libraries(${target} PRIVATE delayimp)
+    if(NB_DLLTOOL_MACHINE STREQUAL i386)
+        target_link_options(${target} PRIVATE -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/delay_import.ld)
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/delay_import.ld)
+    endif()
+endfunction()
+set(NB_DELAYED_DLLS comctl32 shell32 user32 ws2_32 gdi32)
+
+# nbmonitor.exe as shipped, and testhooks/nbmonitor.exe (the same program with the test hooks,
+# under the same file name, since the name is the program's title) for the fault tests.
 add_executable(nbmonitor WIN32 ${PROJECT_SOURCE_DIR}/src/app/entry.cpp ${NB_RC})
-add_dependencies(nbmonitor nbicons)
-target_include_directories(nbmonitor PRIVATE ${NB_RC_INCLUDES})
-target_compile_options(nbmonitor PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
 target_link_libraries(nbmonitor PRIVATE nbwin32)
-# Static runtime: the exe must start on a bare Windows with nothing but system DLLs.
-target_link_options(nbmonitor PRIVATE -municode -static -static-libgcc -static-libstdc++
-                    -Wl,--gc-sections -s)
+add_executable(nbmonitor_testhooks WIN32 ${PROJECT_SOURCE_DIR}/src/app/entry.cpp ${NB_RC})
+target_link_libraries(nbmonitor_testhooks PRIVATE nbwin32_testhooks)
+nb_delay_imports(nbmonitor ${NB_DELAYED_DLLS})
+nb_delay_imports(nbmonitor_testhooks ${NB_DELAYED_DLLS})
+set_target_properties(nbmonitor_testhooks PROPERTIES OUTPUT_NAME nbmonitor
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testhooks)
+foreach(exe nbmonitor nbmonitor_testhooks)
+    add_dependencies(${exe} nbicons)
+    target_include_directories(${exe} PRIVATE ${NB_RC_INCLUDES})
+    target_compile_options(${exe} PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
+    # Static runtime: the exe must start on a bare Windows with nothing but system DLLs.
+    target_link_options(${exe} PRIVATE -municode -static -static-libgcc -static-libstdc++
+                        -Wl,--gc-sections -s)
+endforeach()
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
     add_subdirectory(tools)

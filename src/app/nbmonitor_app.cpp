@@ -12,6 +12,7 @@
 
 namespace {
 constexpr std::size_t kMaxPath = 260;
+constexpr std::size_t kModulePathChars = 255;  // the home directory's buffer, less its terminator
 constexpr uint16_t kSocketsVersion11 = 0x0101;
 
 void Refuse(const wchar_t* text) { nb::Os().MsgBox(0, text, nullptr, MB_OK | MB_ICONWARNING); }
@@ -47,10 +48,16 @@ bool CnbmonitorApp::InitInstance() {
     if (!FixSettingsPath()) return false;
 
     // The home directory comes from the executable's location; without it nothing can be
-    // found, so refuse here rather than work on an undefined folder.
+    // found, so refuse here rather than work on an undefined folder. A path that does not
+    // fit the home directory's 255 characters is refused too: cut, it would name another
+    // home, title and mutex.
     std::wstring module;
-    if (!os.ModulePath(module, 255)) {
+    if (!os.ModulePath(module, nb::kMaxModulePathChars)) {
         Refuse(startup_text::kNoModulePath);
+        return false;
+    }
+    if (module.size() > kModulePathChars) {
+        Refuse(startup_text::kModulePathTooLong);
         return false;
     }
 

@@ -38,4 +38,6 @@ constexpr const wchar_t* kSettingsPathTooLong =
     L"設定ファイルのパスが長すぎるため、Nimbaraを起動できません。";
 constexpr const wchar_t* kNoModulePath =
     L"実行ファイルの場所を取得できないため、Nimbaraを起動できません。";
+constexpr const wchar_t* kModulePathTooLong =
+    L"実行ファイルのパスが長すぎるため、Nimbaraを起動できません。";
 }  // namespace startup_text

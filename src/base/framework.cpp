@@ -21,7 +21,8 @@ nb::WindowId CWinApp::MainWindowHandle() {
 
 int CWinApp::Run() {
     std::wstring module;
-    if (nb::Os().ModulePath(module, 260)) m_title = nb::TitleFromModulePath(module);
+    if (nb::Os().ModulePath(module, nb::kMaxModulePathChars))
+        m_title = nb::TitleFromModulePath(module);
     InitInstance();
     return ExitInstance();
 }
@@ -84,7 +85,7 @@ bool CDialog::OnWndMsg(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
         return true;
     }
     if (OnMessage(msg, wp, lp, result)) return true;
-    if (msg != WM_COMMAND || HiWord(wp) != 0) return false;
+    if (msg != WM_COMMAND || !IsCommand(wp, lp)) return false;
     switch (LoWord(wp)) {
     case IDOK:
         OnOK();

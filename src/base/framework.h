@@ -12,6 +12,10 @@
 inline uint16_t LoWord(std::uintptr_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
 inline uint16_t HiWord(std::uintptr_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }
 
+// A WM_COMMAND is a command: from a menu or an accelerator (lParam 0; the high word is 0 or
+// 1), or a control's BN_CLICKED (the high word 0). Other notifications of a control are not.
+inline bool IsCommand(std::uintptr_t wp, std::intptr_t lp) { return lp == 0 || HiWord(wp) == 0; }
+
 // Command ids that an unhandled WM_COMMAND passes on to the owner window.
 constexpr uint32_t kFirstRoutedCommand = 0x8000;  // 32768
 constexpr uint32_t kLastRoutedCommand = 0xEFFF;   // 61439
@@ -112,7 +116,7 @@ bool DispatchTable(T* self, const MessageEntry<T> (&table)[N], uint32_t msg, std
                    std::intptr_t lp, std::intptr_t* result) {
     for (const auto& e : table) {
         if (e.message != msg) continue;
-        if (msg == WM_COMMAND && (HiWord(wp) != 0 || LoWord(wp) != e.commandId)) continue;
+        if (msg == WM_COMMAND && (!IsCommand(wp, lp) || LoWord(wp) != e.commandId)) continue;
         *result = (self->*e.handler)(wp, lp);
         return true;
     }

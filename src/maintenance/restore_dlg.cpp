@@ -55,9 +55,10 @@ std::intptr_t CRestoreDlg::OnDeleteButton(std::uintptr_t, std::intptr_t) {
 
 void CRestoreDlg::InitList() {
     nb::IPlatform& os = nb::Os();
-    m_imageList.Reset(os.ImageListCreate(kIconSize, kIconSize, ILC_COLOR24, 2, 1));
-    if (!m_imageList) return;
-    os.ListSetSmallImages(m_list, m_imageList.Get());
+    m_ownedImages.Reset(os.ImageListCreate(kIconSize, kIconSize, ILC_COLOR24, 2, 1));
+    if (!m_ownedImages) return;
+    m_imageList = m_ownedImages.Get();
+    if (os.ListSetSmallImages(m_list, m_imageList)) m_ownedImages.Release();
     os.ListInsertColumn(m_list, 0, restore_text::kColumn, kColumnWidth);
 }
 
@@ -76,8 +77,8 @@ void CRestoreDlg::AddEntry(const std::wstring& name, const std::wstring& fullPat
     nb::ScopedIcon icon(os.ShellSmallIcon(fullPath));
     if (!icon) return;
     // The image list keeps a copy of the icon; ours is released on return.
-    if (os.ImageListAddIcon(m_imageList.Get(), icon.Get()) == -1) return;
-    os.ListInsertItem(m_list, 0, name, os.ImageListCount(m_imageList.Get()) - 1);
+    if (os.ImageListAddIcon(m_imageList, icon.Get()) == -1) return;
+    os.ListInsertItem(m_list, 0, name, os.ImageListCount(m_imageList) - 1);
 }
 
 std::wstring CRestoreDlg::RestoreCommandLine(const std::wstring& name) const {

@@ -20,7 +20,9 @@ public:
     std::wstring RestoreCommandLine(const std::wstring& name) const;
 
     nb::WindowId m_list = 0;
-    nb::ScopedImageList m_imageList;
+    // The small icons. The list view owns and destroys the image list once it holds it;
+    // m_ownedImages keeps it only while no list view does (creation done, hand-over failed).
+    nb::ImageListRef m_imageList = 0;
     std::wstring m_homeDir;
 
 protected:
@@ -30,6 +32,8 @@ protected:
 
 private:
     void DoDataExchange();
+
+    nb::ScopedImageList m_ownedImages;
     std::intptr_t OnRestoreButton(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnDeleteButton(std::uintptr_t wp, std::intptr_t lp);
 };

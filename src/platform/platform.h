@@ -70,6 +70,9 @@ protected:
     ~IMessageTarget() = default;
 };
 
+// The longest path the system gives for a module (its extended-length limit).
+constexpr std::size_t kMaxModulePathChars = 32767;
+
 // Application title of a module path: "C:\x\nbmonitor.exe" gives "nbmonitor".
 std::wstring TitleFromModulePath(const std::wstring& modulePath);
 
@@ -194,7 +197,9 @@ public:
     virtual void ImageListDestroy(ImageListRef list) = 0;
     virtual int ImageListAddIcon(ImageListRef list, IconRef icon) = 0;  // index, or -1
     virtual int ImageListCount(ImageListRef list) = 0;
-    virtual void ListSetSmallImages(WindowId list, ImageListRef images) = 0;
+    // LVM_SETIMAGELIST (LVSIL_SMALL). 1 when the list view now holds the image list: it then
+    // owns it (no LVS_SHAREIMAGELISTS) and destroys it with itself.
+    virtual int ListSetSmallImages(WindowId list, ImageListRef images) = 0;
     virtual int ListInsertColumn(WindowId list, int column, const std::wstring& title,
                                  int width) = 0;
     // Inserts a row (text, image, lParam 0); returns its index or -1.

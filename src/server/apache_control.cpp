@@ -110,7 +110,12 @@ int CApacheControl::CreateConf() {
 }
 
 std::wstring CApacheControl::ServerCommandLine() const {
-    return m_path + layout::kBinFolder + layout::kServerExe;
+    std::wstring exe = m_path + layout::kBinFolder + layout::kServerExe;
+    // Unquoted, a blank would let the system try "D:\my.exe" for "D:\my apps\...": a
+    // program planted there would run in the server's place. Without one, the line stays
+    // exactly the path.
+    if (exe.find_first_of(L" \t") != std::wstring::npos) return L"\"" + exe + L"\"";
+    return exe;
 }
 
 int CApacheControl::ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,

@@ -21,6 +21,7 @@ public:
     int Start();
     void Restart();
 
+    // The server's full path, in double quotes when it holds a blank or a tab.
     std::wstring ServerCommandLine() const;
 
     std::wstring m_path;

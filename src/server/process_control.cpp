@@ -4,15 +4,16 @@
 #include "base/layout.h"
 #include "base/settings.h"
 
-std::wstring DrivelessFolderOf(const std::wstring& modulePath) {
-    return SplitPath(modulePath).dir;
+std::wstring LaunchFolderOf(const std::wstring& modulePath) {
+    PathParts parts = SplitPath(modulePath);
+    return parts.drive + parts.dir;
 }
 
 int CProcessControl::Execute(std::wstring cmdLine) {
     nb::IPlatform& os = nb::Os();
     std::wstring module;
     std::wstring folder;
-    if (os.ModulePath(module, 260)) folder = DrivelessFolderOf(module);
+    if (os.ModulePath(module, 260)) folder = LaunchFolderOf(module);
 
     nb::ProcessRef process = 0;
     uint32_t pid = 0;

@@ -10,9 +10,9 @@ class CProcessControl {
 public:
     CProcessControl() = default;
 
-    // Starts the command line hidden, with the drive-less folder of this executable as
-    // current directory; does not wait. 1 when the process was created. On failure the
-    // fields keep what they held.
+    // Starts the command line hidden, with the folder of this executable (the bin folder of
+    // the home directory) as current directory; does not wait. 1 when the process was
+    // created. On failure the fields keep what they held.
     int Execute(std::wstring cmdLine);
 
     // Ends every process whose executable is named exactly "httpd.exe", whoever started it.
@@ -24,6 +24,7 @@ public:
     uint32_t m_dwProcessId = 0;
 };
 
-// Drive-less folder of a module path, trailing backslash kept: C:\nimbara\bin\x.exe gives
-// \nimbara\bin\.
-std::wstring DrivelessFolderOf(const std::wstring& modulePath);
+// Folder of a module path with its drive, trailing backslash kept: C:\nimbara\bin\x.exe gives
+// C:\nimbara\bin\. (Without the drive it would name that folder on the current drive,
+// which is another one when the program was started from a shortcut on another drive.)
+std::wstring LaunchFolderOf(const std::wstring& modulePath);

@@ -442,6 +442,7 @@ def disk_full(s, t):
             unchanged(t, before, extra, "conf\\extra on the full disk")
         else:
             t.note("tmpfs cannot be mounted here; the listen file's write is cut short instead")
+            inst.use_test_hooks()
             before = snapshot(extra)
             failed_start(s, t, inst, START_FAILED_WRITE, "short write of httpd-port.conf",
                          env={"NBMONITOR_FAULT_SHORT_WRITE": "httpd-port"})
@@ -451,6 +452,7 @@ def disk_full(s, t):
     s.fresh()
     inst = Installation(s, sets=FAST, standin=LAUNCH_LOG)
     old_files(inst)
+    inst.use_test_hooks()
     php = inst.path("php")
     before = snapshot(php)
     saved = dict(s.env)

@@ -301,6 +301,11 @@ class Installation:
         self.win = win  # with trailing backslash
         self.bin = os.path.join(unix, "bin")
 
+    def use_test_hooks(self):
+        """bin\\nbmonitor.exe becomes the build's test copy, which alone has the fault switches."""
+        shutil.copyfile(os.path.join(self.s.build, "testhooks", "nbmonitor.exe"),
+                        os.path.join(self.bin, "nbmonitor.exe"))
+
     def path(self, *parts):
         return os.path.join(self.unix, *parts)
 

@@ -12,8 +12,9 @@
 # Screenshots go to build/e2e/shots, program output to build/e2e/logs. NB_E2E_DIR names
 # another folder for all of these, so that two runs on one machine keep out of each other's
 # prefix (give the second one another NB_E2E_PORT too).
-# The cases are those of cases.py (the program's ordinary life) and faults.py (its reactions
-# to faults of its surroundings), run in that order by suite.py.
+# The cases are those of cases.py (the program's ordinary life), faults.py (its reactions
+# to faults of its surroundings) and launching.py (what it starts and loads), run in that
+# order by suite.py.
 # The last line is "N passed, M failed"; the exit status is the number of failed cases.
 set -uo pipefail
 
@@ -36,9 +37,10 @@ fi
 . "$root/scripts/wine-env.sh" || fail_setup "scripts/wine-env.sh failed"
 
 [ -f "$NB_WIN_BUILD/nbmonitor.exe" ] || fail_setup "$NB_WIN_BUILD/nbmonitor.exe is not built"
-if [ ! -f "$NB_WIN_BUILD/tests/e2e/winprobe.exe" ]; then
-    nb_build_windows winprobe >"$root/build/e2e-winprobe-build.log" 2>&1 ||
-        fail_setup "winprobe.exe does not build (build/e2e-winprobe-build.log)"
+if [ ! -f "$NB_WIN_BUILD/tests/e2e/winprobe.exe" ] || [ ! -f "$NB_WIN_BUILD/tests/e2e/nbmarker.dll" ] ||
+    [ ! -f "$NB_WIN_BUILD/testhooks/nbmonitor.exe" ]; then
+    nb_build_windows winprobe nbmarker nbmarker_dll nbmonitor_testhooks >"$root/build/e2e-winprobe-build.log" 2>&1 ||
+        fail_setup "the e2e helpers do not build (build/e2e-winprobe-build.log)"
 fi
 
 nb_display || fail_setup "no X display"

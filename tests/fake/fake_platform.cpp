@@ -412,6 +412,15 @@ void FakePlatform::DestroyWin(nb::WindowId hwnd) {
     for (auto& [child, owner] : owners)
         if (owner == hwnd && dialogs.count(child)) DestroyWin(child);
     self->WindowProc(WM_DESTROY, 0, 0);
+    // Its list views go with it, and with each the image list it holds.
+    for (auto it2 = listImages.begin(); it2 != listImages.end();) {
+        if (it2->first / 0x10000 == hwnd) {
+            ImageListDestroy(it2->second);
+            it2 = listImages.erase(it2);
+        } else {
+            ++it2;
+        }
+    }
     self->Detach();
     dialogs.erase(hwnd);
 }
@@ -433,7 +442,7 @@ nb::ImageListRef FakePlatform::ImageListCreate(int cx, int cy, uint32_t flags, i
     return 0x5000;
 }
 
-void FakePlatform::ImageListDestroy(nb::ImageListRef) { Log("ImageListDestroy"); }
+void FakePlatform::ImageListDestroy(nb::ImageListRef list) { Log("ImageListDestroy " + Hex(list)); }
 
 int FakePlatform::ImageListAddIcon(nb::ImageListRef list, nb::IconRef) {
     if (list == 0) return -1;
@@ -442,8 +451,11 @@ int FakePlatform::ImageListAddIcon(nb::ImageListRef list, nb::IconRef) {
 
 int FakePlatform::ImageListCount(nb::ImageListRef list) { return list == 0 ? 0 : imageCount; }
 
-void FakePlatform::ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) {
+int FakePlatform::ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) {
     Log("ListSetImageList " + Hex(list) + " " + Hex(images));
+    if (list == 0 || images == 0) return 0;
+    listImages[list] = images;
+    return 1;
 }
 
 int FakePlatform::ListInsertColumn(nb::WindowId list, int column, const std::wstring& title,

@@ -100,6 +100,7 @@ public:
         bool selected = false;
     };
     std::map<nb::WindowId, std::vector<Row>> lists;
+    std::map<nb::WindowId, nb::ImageListRef> listImages;  // a list view owns these
     std::vector<std::wstring> ListTexts(nb::WindowId list) const;
     void Select(nb::WindowId list, std::initializer_list<int> rows);
 
@@ -172,7 +173,7 @@ public:
     void ImageListDestroy(nb::ImageListRef list) override;
     int ImageListAddIcon(nb::ImageListRef list, nb::IconRef icon) override;
     int ImageListCount(nb::ImageListRef list) override;
-    void ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) override;
+    int ListSetSmallImages(nb::WindowId list, nb::ImageListRef images) override;
     int ListInsertColumn(nb::WindowId list, int column, const std::wstring& title,
                          int width) override;
     int ListInsertItem(nb::WindowId list, int index, const std::wstring& text,

@@ -172,16 +172,16 @@ check "httpd: no Listen line ends it with code 1" equals "$(httpd_exit_code)" 1
 mv "$home/conf/extra/port.saved" "$home/conf/extra/httpd-port.conf"
 starts=$(tr -d '\r' <"$home/standin.log")
 check "httpd: logs one line per start, with its port" \
-    bash -c '[ "$(grep -c "^pid=[0-9]* listen=127.0.0.1:$2\$" <<<"$1")" -eq 8 ] && [ "$(grep -c "listen=none:0" <<<"$1")" -eq 1 ]' _ "$starts" "$port"
+    bash -c '[ "$(grep -c "^pid=[0-9]* listen=127.0.0.1:$2 cwd=C:\\\\nimbara\\\\bin\$" <<<"$1")" -eq 8 ] && [ "$(grep -c "listen=none:0" <<<"$1")" -eq 1 ]' _ "$starts" "$port"
 rm -f "$home/conf/standin.ini"
 
 echo "== nbbackup.bat"
 # As the supervisor starts it: its quoted full path with the home's doubled backslash.
-# The current folder is drive-less (\nimbara\bin\), so the caller's own must be on C:.
+# With the bin folder as current folder, as the supervisor gives it to every script.
 # backup [VAR=VALUE...]: the script's output, run with those environment variables
-backup() { (cd "$bin" && env "$@" wine nbspawn.exe --dir '\nimbara\bin\' '"C:\nimbara\\bin\nbbackup.bat"' 2>&1 | tr -d '\r'); }
+backup() { (cd "$bin" && env "$@" wine nbspawn.exe --dir 'C:\nimbara\bin\' '"C:\nimbara\\bin\nbbackup.bat"' 2>&1 | tr -d '\r'); }
 # restore ARGUMENTS: the script's exit status; the arguments follow the quoted path as given
-restore() { (cd "$bin" && wine nbspawn.exe --dir '\nimbara\bin\' "\"C:\\nimbara\\\\bin\\nbrestore.bat\" $1" >/dev/null 2>&1); }
+restore() { (cd "$bin" && wine nbspawn.exe --dir 'C:\nimbara\bin\' "\"C:\\nimbara\\\\bin\\nbrestore.bat\" $1" >/dev/null 2>&1); }
 rm -f "$home"/backup/*
 for lang in C ja_JP.UTF-8 de_DE.UTF-8 en_GB.UTF-8; do
     before=$(date +%Y%m%d-%H%M)

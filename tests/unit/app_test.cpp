@@ -74,6 +74,17 @@ TEST_F(StartupTest, UnusableCurrentDirectoryOrModulePathIsRefusedClearly) {
     app.Run();
     EXPECT_THAT(os.Boxes(), ElementsAre(Warn(startup_text::kNoModulePath)));
     EXPECT_TRUE(os.Only({"CreateDialog"}).empty());
+
+    // A program path over 255 characters is refused, not cut: the mutex still has the
+    // program's own title, and nothing is written or started.
+    os.Clear();
+    os.moduleFails = false;
+    os.modulePath = L"C:\\" + std::wstring(240, L'p') + L"\\bin\\nbmonitor.exe";
+    app.Run();
+    EXPECT_THAT(Steps(), ElementsAre("InitCommonControls 0xff", "WSAStartup 0x101",
+                                     "CreateMutex nbmonitor",
+                                     Warn(startup_text::kModulePathTooLong)));
+    EXPECT_TRUE(os.Only({"WriteFile", "CreateProcess"}).empty());
 }
 
 TEST_F(StartupTest, SettingsPathFollowsTheCurrentDirectoryAndIsReleasedAtExit) {

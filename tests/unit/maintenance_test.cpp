@@ -20,7 +20,7 @@ protected:
         for (const wchar_t* n : names) entries.push_back({n, false});
     }
     static std::string Restore(const std::string& arg) {
-        return "CreateProcess \"C:\\nimbara\\\\bin\\nbrestore.bat\" " + arg + " dir=\\nimbara\\bin\\";
+        return "CreateProcess \"C:\\nimbara\\\\bin\\nbrestore.bat\" " + arg + " dir=C:\\nimbara\\bin\\";
     }
     CMainDlg dlg{app};
     nb::WindowId w = 0;
@@ -32,7 +32,7 @@ TEST_F(MaintenanceTest, BackupCommandShowsTheNoticeOnlyAfterASuccessfulLaunch) {
     const std::string cmd = "\"C:\\nimbara\\\\bin\\nbbackup.bat\"";
     EXPECT_THAT(os.Only({"MsgBox", "CreateProcess"}),
                 ElementsAre(FakePlatform::Box(w, W(cmd), L"CMainDlg::OnBackup", MB_OK),
-                            "CreateProcess " + cmd + " dir=\\nimbara\\bin\\",
+                            "CreateProcess " + cmd + " dir=C:\\nimbara\\bin\\",
                             FakePlatform::Box(w, L"バックアップしました   ", L"Nimbara",
                                               MB_OK | MB_ICONINFORMATION)));
     // The script's handle is not kept.
@@ -68,6 +68,8 @@ TEST_F(MaintenanceTest, RestoreListIsReversedAndSkipsDotsAndIconFailures) {
                             "ListInsertColumn 0x10203ec 0 ファイル名 300"));
     EXPECT_EQ(os.liveIcons, 0);  // every shell icon released again
     EXPECT_TRUE(os.Only({"CreateProcess"}).empty());
+    // The list view owns the image list it was given and destroys it with itself, once.
+    EXPECT_THAT(os.Only({"ImageListDestroy"}), ElementsAre("ImageListDestroy 0x5000"));
 }
 
 TEST_F(MaintenanceTest, EmptyOrMissingFolderAndFailedImageList) {

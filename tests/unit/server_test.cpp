@@ -197,11 +197,19 @@ TEST_F(StartTest, LaunchesTheServerHiddenFromTheBinFolder) {
     c.SetPath(L"D:\\my apps\\nimbara\\");
     os.modulePath = L"D:\\my apps\\nimbara\\bin\\nbmonitor.exe";
     ASSERT_EQ(c.Start(), 1);
-    // Unquoted, doubled separator, drive-less current directory.
+    // Quoted for its blank, doubled separator, the bin folder with its drive as current
+    // directory.
     EXPECT_THAT(os.Only({"CreateProcess"}),
-                ElementsAre("CreateProcess D:\\my apps\\nimbara\\\\bin\\httpd.exe dir=\\my apps\\nimbara\\bin\\"));
+                ElementsAre("CreateProcess \"D:\\my apps\\nimbara\\\\bin\\httpd.exe\" dir=D:\\my apps\\nimbara\\bin\\"));
     EXPECT_EQ(c.m_hProcess.Get(), os.lastProcess);
     EXPECT_EQ(c.m_reportErrors, 1);
+    // Only a blank or a tab brings the quotes; every other line is the bare path.
+    for (auto [home, line] : {std::pair{L"C:\\nimbara\\", "C:\\nimbara\\\\bin\\httpd.exe"},
+                              std::pair{L"C:\\", "C:\\\\bin\\httpd.exe"},
+                              std::pair{L"E:\\a\tb\\", "\"E:\\a\tb\\\\bin\\httpd.exe\""}}) {
+        c.SetPath(home);
+        EXPECT_EQ(U8(c.ServerCommandLine()), line);
+    }
 }
 
 TEST_F(StartTest, EachFailureIsReportedOnceUntilALaunchSucceeds) {
@@ -277,9 +285,9 @@ TEST_F(StartTest, RestartTerminatesWaitsTheCurrentRestartWaitAndStarts) {
     c.Restart();
     EXPECT_THAT(os.Only({"Snapshot", "Terminate", "Sleep", "CreateProcess"}),
                 ElementsAre("Snapshot", "Terminate 11 0", "Terminate 14 0", "Sleep 0",
-                            "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=\\nimbara\\bin\\",
+                            "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\",
                             "Snapshot", "Terminate 11 0", "Terminate 14 0", "Sleep 750",
-                            "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=\\nimbara\\bin\\"));
+                            "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\"));
 }
 
 // --- php.ini -------------------------------------------------------------------------------

@@ -16,9 +16,9 @@ protected:
         return os.Only({"NotifyIcon", "Topmost", "CreateProcess", "Connect", "Sleep", "OpenUrl",
                         "MsgBox", "SetTimer", "KillTimer", "Terminate", "ExitProcess"});
     }
-    static std::string Server() { return "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=\\nimbara\\bin\\"; }
+    static std::string Server() { return "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\"; }
     static std::string Backup() {
-        return "CreateProcess \"C:\\nimbara\\\\bin\\nbbackup.bat\" dir=\\nimbara\\bin\\";
+        return "CreateProcess \"C:\\nimbara\\\\bin\\nbbackup.bat\" dir=C:\\nimbara\\bin\\";
     }
 };
 
@@ -216,10 +216,17 @@ TEST_F(MonitorTest, RightClickTracksTheMenuAndExitReachesTheHostThroughRouting) 
                 ElementsAre("SetForeground " + Hex(w), "TrackMenu 131 0 0x2 10,20 " + Hex(w),
                             "Post " + Hex(w) + " 0 0 0"));
     EXPECT_THAT(owner.got, ElementsAre(ID_TRAY_EXIT));
-    // Commands outside the routed range, or with a notification code, stay where they are.
+    // Commands outside the routed range, or a control's notification, stay where they are;
+    // an accelerator's command (high word 1, lParam 0) is routed by its low word.
     os.SendMsg(w, WM_COMMAND, 1000, 0);
+    os.SendMsg(w, WM_COMMAND, (1u << 16) | ID_TRAY_ABOUT, 0x999);
     os.SendMsg(w, WM_COMMAND, (1u << 16) | ID_TRAY_ABOUT, 0);
-    EXPECT_THAT(owner.got, ElementsAre(ID_TRAY_EXIT));
+    EXPECT_THAT(owner.got, ElementsAre(ID_TRAY_EXIT, ID_TRAY_ABOUT));
+    // The supervisor's own commands are taken by their low word too.
+    os.Clear();
+    os.SendMsg(w, WM_COMMAND, (1u << 16) | ID_BACKUP, 0);
+    os.SendMsg(w, WM_COMMAND, (1u << 16) | ID_SHOW, 0x999);
+    EXPECT_THAT(os.Only({"CreateProcess", "ShowWindow"}), ElementsAre(Backup()));
 }
 
 TEST_F(MonitorTest, DestroyRemovesTheIconStopsServersAndTimers) {

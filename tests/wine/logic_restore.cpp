@@ -30,6 +30,7 @@ struct Script {
     std::wstring boxText;             // its text
     bool cancelAfterBox = false;      // close the dialog with Cancel after the box
     std::vector<std::wstring> after;  // rows after the box was answered
+    int images = -1;                  // icons in the list view's image list, as first seen
     int step = 0;
 };
 Script* g_script = nullptr;
@@ -93,6 +94,8 @@ void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
     if (s.step == 0 && dlg != nullptr) {
         HWND list = ::GetDlgItem(dlg, IDC_BACKUP_LIST);
         s.rows = Rows(list);
+        s.images = ::ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(
+            ::SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0)));
         SetSelected(list, -1, false);
         for (int r : s.select) SetSelected(list, r, true);
         s.step = 1;
@@ -239,4 +242,20 @@ START_TEST(delete_removes_selected_rows_and_files) {
     std::sort(kept.begin(), kept.end());
     ok(Joined(left) == Joined(kept), "%s expected in the folder, got %s\n", Joined(kept).c_str(),
        Joined(left).c_str());
+}
+
+START_TEST(restore_dialog_opens_and_closes_again_and_again) {
+    // The list view owns the image list it is given and destroys it with itself: the dialog
+    // must not destroy it a second time, however often it is opened.
+    fx::Os();
+    App();
+    std::wstring home = Home(L"r5", {L"a.db", L"b.db", L"c.db"});
+    for (int round = 0; round < 20; ++round) {
+        Script s;
+        s.button = IDCANCEL;
+        std::intptr_t r = Run(home, s);
+        ok(r == IDCANCEL && s.rows.size() == 3 && s.images == 3,
+           "round %d: rows and icons expected, got result %ld, %u rows, %d icons\n", round,
+           long(r), unsigned(s.rows.size()), s.images);
+    }
 }

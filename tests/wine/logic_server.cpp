@@ -112,8 +112,10 @@ START_TEST(start_serves_the_page_from_a_laid_out_home) {
         c.SetPath(home);
         c.m_port = 27342;
         ok(c.Start() == 1, "%s: Start should launch the server\n", wt::Esc(name).c_str());
-        // The command line is the path itself, unquoted even with a blank in it.
-        ok(c.ServerCommandLine() == home + L"\\bin\\httpd.exe", "%s: command line %s\n",
+        // The command line is the path itself, in quotes when it holds a blank.
+        std::wstring exe = home + L"\\bin\\httpd.exe";
+        if (home.find(L' ') != std::wstring::npos) exe = L"\"" + exe + L"\"";
+        ok(c.ServerCommandLine() == exe, "%s: command line %s\n",
            wt::Esc(name).c_str(), wt::Esc(c.ServerCommandLine()).c_str());
         uint16_t port = static_cast<uint16_t>(c.m_port);
         std::string listen = fx::ReadBytes(home + L"\\conf\\extra\\httpd-port.conf");

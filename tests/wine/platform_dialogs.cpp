@@ -131,9 +131,14 @@ START_TEST(command_routing) {
     ok(host.commands.size() == 2, "the posted command should reach the owner too, got %u\n",
        unsigned(host.commands.size()));
 
-    // A control notification (code 1) is not a menu command, and is not passed on.
-    ::SendMessageW(H(sup.GetSafeHwnd()), WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 1), 0);
+    // A control's notification (code 1, from a window) is not a command and is not passed
+    // on; an accelerator's command (code 1, lParam 0) is taken by its low word.
+    LPARAM control = reinterpret_cast<LPARAM>(::GetDlgItem(H(sup.GetSafeHwnd()), IDOK));
+    ::SendMessageW(H(sup.GetSafeHwnd()), WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 1), control);
     ok(host.commands.size() == 2, "a notification should not be routed, got %u\n",
+       unsigned(host.commands.size()));
+    ::SendMessageW(H(sup.GetSafeHwnd()), WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 1), 0);
+    ok(host.commands.size() == 3, "an accelerator's command should be routed, got %u\n",
        unsigned(host.commands.size()));
     sup.DestroyWindow();
     host.DestroyWindow();

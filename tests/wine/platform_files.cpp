@@ -114,12 +114,12 @@ START_TEST(replace_short_write) {
 }
 
 START_TEST(temporary_name) {
-    std::wstring t = nb::win::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2b, 3);
+    std::wstring t = nb::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2b, 3);
     ok(t.compare(0, 23, L"C:\\nimbara\\\\php\\php.ini") == 0 && t.size() > 23,
        "the temporary file should sit beside the target, got %s\n", wt::Esc(t).c_str());
-    ok(t != nb::win::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2b, 4),
+    ok(t != nb::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2b, 4),
        "serial numbers should give different names\n");
-    ok(t != nb::win::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2c, 3),
+    ok(t != nb::TemporarySibling(L"C:\\nimbara\\\\php\\php.ini", 0x1a2c, 3),
        "process ids should give different names\n");
 }
 

@@ -48,7 +48,7 @@ START_TEST(collapse_separators) {
         {L"C:/x//y", L"C:/x//y"},  // only backslashes are touched
     };
     for (const auto& c : cases) {
-        std::wstring got = nb::win::CollapseRepeatedSeparators(c.in);
+        std::wstring got = nb::CollapseRepeatedSeparators(c.in);
         ok(got == c.out, "%s: %s expected, got %s\n", wt::Esc(c.in).c_str(),
            wt::Esc(c.out).c_str(), wt::Esc(got).c_str());
     }

@@ -629,6 +629,25 @@ START_TEST(manifest) {
     ::ReleaseActCtx(ctx);
 }
 
+START_TEST(no_test_switches) {
+    // The fault switches of the tests are compiled into their own copy of the program only.
+    std::string bytes;
+    HANDLE file = ::CreateFileW(g_exePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ok(file != INVALID_HANDLE_VALUE, "cannot open the exe, error %lu\n", ::GetLastError());
+    if (file == INVALID_HANDLE_VALUE) return;
+    char chunk[65536];
+    DWORD got = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    ::CloseHandle(file);
+    const std::string narrow = "NBMONITOR_FAULT";
+    std::string wide;
+    for (char c : narrow) wide += std::string{c, '\0'};
+    ok(bytes.size() > 4096, "the exe reads as %u bytes\n", unsigned(bytes.size()));
+    ok(bytes.find(narrow) == std::string::npos && bytes.find(wide) == std::string::npos,
+       "the program as shipped should hold no fault switch (%s found)\n", narrow.c_str());
+}
+
 START_TEST(executable) {
     if (!Load()) return;
     // A GUI program (the tray tool must not open a console), 32-bit as shipped.

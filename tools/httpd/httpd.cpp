@@ -12,8 +12,9 @@
 //   never_listen=1      NB_STANDIN_NEVER_LISTEN     stay alive but never open the port
 //   exit_after_ms=N     NB_STANDIN_EXIT_AFTER_MS    end N ms after the start (exit code 4)
 //   listen_delay_ms=N   NB_STANDIN_LISTEN_DELAY_MS  open the port only after N ms
-//   log=PATH            NB_STANDIN_LOG              append "pid=<id> listen=<addr>:<port>" per
-//                                                   start (a relative path is taken from the
+//   log=PATH            NB_STANDIN_LOG              append "pid=<id> listen=<addr>:<port>
+//                                                   cwd=<current folder>" per start (a
+//                                                   relative path is taken from the
 //                                                   installation's home folder)
 // Exit codes: 1 no Listen line, 2 bind or listen failed, 3 exit_now, 4 exit_after_ms.
 #include <winsock2.h>
@@ -134,10 +135,14 @@ void LogStart(const Faults& f, const std::string& address, unsigned port) {
     HANDLE h = ::CreateFileW(f.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
-    char line[160];
-    int n = std::snprintf(line, sizeof line, "pid=%lu listen=%s:%u\r\n",
+    // The current folder in the ANSI code page: what the log's reader needs is its drive and
+    // its folders.
+    char cwd[MAX_PATH] = "?";
+    if (::GetCurrentDirectoryA(MAX_PATH, cwd) == 0) std::snprintf(cwd, sizeof cwd, "?");
+    char line[160 + MAX_PATH];
+    int n = std::snprintf(line, sizeof line, "pid=%lu listen=%s:%u cwd=%s\r\n",
                           static_cast<unsigned long>(::GetCurrentProcessId()),
-                          address.empty() ? "none" : address.c_str(), port);
+                          address.empty() ? "none" : address.c_str(), port, cwd);
     DWORD written = 0;
     ::WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
     ::CloseHandle(h);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "commands.h"
+#include "platform/win32/dll_search.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void Usage(std::FILE* out) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    nb::win::RestrictDllSearchToSystem();  // user32 is delay-loaded
     if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"-h") == 0 ||
                       std::wcscmp(argv[1], L"/?") == 0)) {
         Usage(stdout);

@@ -23,6 +23,7 @@ HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
 WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 HANDLE ProcessHandle(ProcessRef p) { return reinterpret_cast<HANDLE>(p); }
 
+#ifdef NB_TEST_HOOKS
 std::wstring FileNamePart(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -34,30 +35,11 @@ bool ShortWriteRequested(const std::wstring& target) {
     if (n == 0 || n >= MAX_PATH) return false;
     return FileNamePart(target).find(pattern) != std::wstring::npos;
 }
+#else
+constexpr bool ShortWriteRequested(const std::wstring&) { return false; }
+#endif
 
 }  // namespace
-
-std::wstring CollapseRepeatedSeparators(const std::wstring& path) {
-    std::wstring out;
-    out.reserve(path.size());
-    std::size_t i = 0;
-    if (path.compare(0, 2, L"\\\\") == 0) {
-        out = L"\\\\";
-        i = 2;
-    }
-    for (; i < path.size(); ++i) {
-        if (path[i] == L'\\' && !out.empty() && out.back() == L'\\') continue;
-        out.push_back(path[i]);
-    }
-    return out;
-}
-
-std::wstring TemporarySibling(const std::wstring& target, unsigned long processId,
-                              unsigned serial) {
-    wchar_t suffix[40];
-    std::swprintf(suffix, 40, L".%lx-%x.tmp", processId, serial);
-    return target + suffix;
-}
 
 Win32Platform::Win32Platform() = default;
 Win32Platform::~Win32Platform() = default;
@@ -65,7 +47,7 @@ Win32Platform::~Win32Platform() = default;
 const std::wstring& Win32Platform::AppTitle() {
     if (m_appTitle.empty()) {
         std::wstring module;
-        if (ModulePath(module, 32767)) m_appTitle = TitleFromModulePath(module);
+        if (ModulePath(module, kMaxModulePathChars)) m_appTitle = TitleFromModulePath(module);
     }
     return m_appTitle;
 }
@@ -175,12 +157,12 @@ int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::strin
     static unsigned serial = 0;
     const DWORD pid = ::GetCurrentProcessId();
 
-    std::wstring temp;
+    ReplacementPaths paths;
     ScopedKernelHandle file;
     for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        temp = TemporarySibling(path, pid, serial++);
+        paths = ReplacementPathsFor(path, pid, serial++);
         // CREATE_NEW: never write into a file that someone else made under that name.
-        file.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file.Reset(::CreateFileW(paths.temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return 0;
     }
@@ -193,11 +175,11 @@ int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::strin
     ok = ok && written == bytes.size() && ::FlushFileBuffers(file.Get());
     file.Reset();
     if (ok)
-        ok = ::MoveFileExW(temp.c_str(), path.c_str(),
+        ok = ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!ok) {
         DWORD err = ::GetLastError();
-        ::DeleteFileW(temp.c_str());
+        ::DeleteFileW(paths.temp.c_str());
         ::SetLastError(err);
         return 0;
     }
@@ -494,8 +476,11 @@ int Win32Platform::ImageListCount(ImageListRef list) {
     return ::ImageList_GetImageCount(reinterpret_cast<HIMAGELIST>(list));
 }
 
-void Win32Platform::ListSetSmallImages(WindowId list, ImageListRef images) {
+int Win32Platform::ListSetSmallImages(WindowId list, ImageListRef images) {
     ::SendMessageW(H(list), LVM_SETIMAGELIST, LVSIL_SMALL, static_cast<LPARAM>(images));
+    // The previous list is the result, so ask whether the control took this one.
+    LRESULT held = ::SendMessageW(H(list), LVM_GETIMAGELIST, LVSIL_SMALL, 0);
+    return images != 0 && static_cast<ImageListRef>(held) == images ? 1 : 0;
 }
 
 int Win32Platform::ListInsertColumn(WindowId list, int column, const std::wstring& title,

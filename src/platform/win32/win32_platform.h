@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "platform/file_paths.h"
 #include "platform/platform.h"
 
 namespace nb {
@@ -102,7 +103,7 @@ public:
     void ImageListDestroy(ImageListRef list) override;
     int ImageListAddIcon(ImageListRef list, IconRef icon) override;
     int ImageListCount(ImageListRef list) override;
-    void ListSetSmallImages(WindowId list, ImageListRef images) override;
+    int ListSetSmallImages(WindowId list, ImageListRef images) override;
     int ListInsertColumn(WindowId list, int column, const std::wstring& title,
                          int width) override;
     int ListInsertItem(WindowId list, int index, const std::wstring& text, int image) override;
@@ -119,21 +120,14 @@ private:
     WindowId m_mainWindow = 0;
 };
 
-// The same path with runs of backslashes cut to one, except the two that open a UNC path
-// ("\\server\share"). Wine 8's SHGetFileInfoW finds no icon for "C:\nimbara\\backup\a.zip",
-// a form that the program's path building produces and the rest of the system accepts.
-std::wstring CollapseRepeatedSeparators(const std::wstring& path);
-
-// Name of the file ReplaceFileContent writes before it moves it over the target: in the
-// same folder, so that the move is a rename on one volume.
-std::wstring TemporarySibling(const std::wstring& target, unsigned long processId,
-                              unsigned serial);
-
-// Test hook, read from the environment at every ReplaceFileContent: when
+#ifdef NB_TEST_HOOKS
+// Test hook, compiled only into the test builds of this layer (never into the program as
+// shipped), read from the environment at every ReplaceFileContent: when
 // NBMONITOR_FAULT_SHORT_WRITE holds a text found in the target's file name, the write stops
 // after half of the bytes, as a full disk would make it, so that the recovery path can be
 // seen on a real file system.
 constexpr const wchar_t* kShortWriteFaultVariable = L"NBMONITOR_FAULT_SHORT_WRITE";
+#endif
 
 }  // namespace win
 }  // namespace nb
