@@ -47,7 +47,8 @@ public:
         bytes.swap(out);
         return 1;
     }
-    int ReplaceFileContent(const std::wstring& path, const std::string& bytes) override {
+    int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                           nb::WriteError*) override {
         std::string target = Native(path), temp = target + ".tmp";
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd < 0) return 0;

@@ -18,6 +18,7 @@ constexpr const wchar_t* kRestoreScript = L"\\bin\\nbrestore.bat";
 constexpr const wchar_t* kBackupFolder = L"\\backup";
 constexpr const wchar_t* kDatabase = L"\\htdocs\\data\\app.db";
 constexpr const wchar_t* kStartPage = L"/index.php";
+constexpr const wchar_t* kLogFile = L"\\logs\\nbmonitor.log";  // the supervision log
 
 // The loader library that php.ini loads from php\ext (kept there by the installation).
 constexpr const wchar_t* kPhpLoaderLibrary = L"php_nbloader.dll";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/layout.h"
+#include "base/supervision_log.h"
 #include "maintenance/restore_name.h"
 #include "resources/resource.h"
 #include "server/process_control.h"
@@ -103,11 +104,15 @@ void CRestoreDlg::RestoreSelected() {
         return;
     }
     if (!IsRestorableName(name)) {
+        slog::Write("restore", {{"name", name}, {"refused", 1}});
         os.MsgBox(m_hWnd, restore_text::kUnsafeName, nullptr, MB_OK | MB_ICONWARNING);
         return;
     }
     CProcessControl script;
-    if (script.Execute(RestoreCommandLine(name)) == 1)
+    const std::wstring cmd = RestoreCommandLine(name);
+    int started = script.Execute(cmd);
+    slog::Write("restore", {{"cmd", cmd}, {"started", started}});
+    if (started == 1)
         os.MsgBox(m_hWnd, restore_text::kRestored, nullptr, MB_OK | MB_ICONINFORMATION);
     EndDialog(IDOK);
 }
@@ -124,7 +129,8 @@ void CRestoreDlg::DeleteSelected() {
         rows.insert(rows.begin(), r);
     for (int r : rows) {
         std::wstring name = os.ListItemText(m_list, r);
-        os.RemoveFile(m_homeDir + L"\\" + layout::kBackupFolder + L"\\" + name);
+        std::wstring file = m_homeDir + L"\\" + layout::kBackupFolder + L"\\" + name;
+        slog::Write("delete", {{"file", file}, {"deleted", os.RemoveFile(file)}});
         os.ListDeleteItem(m_list, r);
     }
 }

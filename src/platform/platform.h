@@ -47,6 +47,15 @@ struct NotifyIconRecord {
 // Outcome of opening a listening socket on one port (socket, bind, listen, close).
 enum class ProbeResult { NoSocket, BindFailed, ListenFailed, Listening };
 
+// Local wall-clock time, and its offset from UTC in minutes (east positive).
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+    int utcOffsetMinutes = 0;
+};
+
+// Why a file replacement failed, for the supervision log.
+enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace };
+
 struct TextMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
     uint32_t message = 0;
@@ -94,6 +103,10 @@ public:
     virtual int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) = 0;
     virtual void EndProcess(uint32_t exitCode) = 0;
     virtual void SleepMs(uint32_t ms) = 0;
+    virtual uint32_t CurrentProcessId() = 0;
+    // Milliseconds on a clock that only moves forward (for durations).
+    virtual uint64_t MonotonicMs() = 0;
+    virtual LocalTime Now() = 0;
 
     // --- settings (private-profile reads) ------------------------------------------------
     virtual uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
@@ -107,8 +120,18 @@ public:
     // Reads the whole file as bytes, opened for reading without sharing.
     virtual int ReadWholeFile(const std::wstring& path, std::string& bytes) = 0;
     // Replaces the file with exactly these bytes, or leaves it as it was: the content goes to
-    // a temporary file in the same folder, which then takes the target's place.
-    virtual int ReplaceFileContent(const std::wstring& path, const std::string& bytes) = 0;
+    // a temporary file in the same folder, which then takes the target's place. On failure,
+    // *error (when given) says which step failed.
+    virtual int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                                   WriteError* error = nullptr) = 0;
+    // Appends the bytes to the file (made when missing), opened for this one write with
+    // sharing that lets others read, write, rename and delete it meanwhile.
+    virtual int AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
+    // Size of the file in bytes; -1 when it is not there or cannot be asked.
+    virtual int64_t FileSize(const std::wstring& path) = 0;
+    // Renames a file, replacing the target when it exists.
+    virtual int RenameReplacing(const std::wstring& from, const std::wstring& to) = 0;
+    virtual int MakeFolder(const std::wstring& path) = 0;
     virtual int RemoveFile(const std::wstring& path) = 0;
     // Every entry matching the pattern, in the order the system enumerates them ("." and ".."
     // included). 0 when the first search fails.

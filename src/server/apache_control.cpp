@@ -4,6 +4,7 @@
 #include "base/layout.h"
 #include "base/framework.h"
 #include "base/settings.h"
+#include "base/supervision_log.h"
 #include "server/generated_text.h"
 
 namespace {
@@ -120,6 +121,7 @@ std::wstring CApacheControl::ServerCommandLine() const {
 
 int CApacheControl::ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,
                                        const wchar_t* debugCaption) {
+    slog::Write("server-failed", {{"reason", userText}, {"port", m_port}});
     if (m_reportErrors == 1) {
         m_reportErrors = 0;
         nb::Os().MsgBox(0, userText, server_text::kCaption, MB_OK | MB_ICONERROR);
@@ -138,12 +140,19 @@ int CApacheControl::Start() {
     DebugBox(cmd, L"httpd start cmd");
     if (!Execute(cmd))
         return ReportStartFailure(server_text::kExecFailed, L"Exec", L"CApacheControl::Start");
+    m_launchMs = nb::Os().MonotonicMs();
+    slog::Write("server-start", {{"cmd", cmd}, {"pid", m_dwProcessId}, {"port", m_port}});
     m_reportErrors = 1;
     return 1;
 }
 
 void CApacheControl::Restart() {
-    TerminateHttpd();
-    nb::Os().SleepMs(settings::ReadInt(m_app, settings::kRestartWait));
-    Start();
+    int ended = TerminateHttpd();
+    uint32_t wait = settings::ReadInt(m_app, settings::kRestartWait);
+    nb::Os().SleepMs(wait);
+    if (Start() == 1)
+        slog::Write("restart", {{"pid", m_dwProcessId}, {"port", m_port}, {"ended", ended},
+                                {"restart_wait", wait}});
+    else
+        slog::Write("restart", {{"started", 0}, {"ended", ended}, {"restart_wait", wait}});
 }

@@ -31,6 +31,8 @@ public:
     int m_debug = 0;
     int m_reportErrors = 1;
     std::wstring m_address;
+    // When the server now in m_hProcess was launched (the platform's monotonic clock, ms).
+    uint64_t m_launchMs = 0;
 
 private:
     int ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,

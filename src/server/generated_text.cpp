@@ -1,6 +1,7 @@
 // Encoding and writing of the generated text files.
 #include "server/generated_text.h"
 
+#include "base/supervision_log.h"
 #include "platform/platform.h"
 
 bool EncodeGeneratedText(const std::wstring& text, std::string* bytes) {
@@ -15,10 +16,29 @@ bool EncodeGeneratedText(const std::wstring& text, std::string* bytes) {
     return true;
 }
 
+namespace {
+const wchar_t* ReasonWord(nb::WriteError e) {
+    switch (e) {
+    case nb::WriteError::ShortWrite: return L"short-write";
+    case nb::WriteError::CannotReplace: return L"cannot-replace";
+    default: return L"cannot-open";
+    }
+}
+}  // namespace
+
 int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
     std::string bytes;
-    if (!EncodeGeneratedText(text, &bytes)) return 0;
-    return nb::Os().ReplaceFileContent(path, bytes);
+    if (!EncodeGeneratedText(text, &bytes)) {
+        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", L"character-above-U+00FF"}});
+        return 0;
+    }
+    nb::WriteError error = nb::WriteError::None;
+    int ok = nb::Os().ReplaceFileContent(path, bytes, &error);
+    if (ok)
+        slog::Write("config", {{"file", path}, {"written", 1}});
+    else
+        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", ReasonWord(error)}});
+    return ok;
 }
 
 std::wstring DecodeTextModeBytes(const std::string& bytes) {

@@ -3,6 +3,7 @@
 
 #include "base/layout.h"
 #include "base/settings.h"
+#include "base/supervision_log.h"
 #include "platform/platform.h"
 #include "server/generated_text.h"
 
@@ -54,6 +55,10 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
 
 int RegeneratePhpIni(const std::wstring& home) {
     std::string bytes;
-    if (!nb::Os().ReadWholeFile(home + layout::kPhpTemplate, bytes)) return 0;
+    if (!nb::Os().ReadWholeFile(home + layout::kPhpTemplate, bytes)) {
+        slog::Write("config", {{"file", home + layout::kPhpIni}, {"written", 0},
+                               {"reason", L"template-unreadable"}, {"template", home + layout::kPhpTemplate}});
+        return 0;
+    }
     return WriteGeneratedFile(home + layout::kPhpIni, PhpIniText(bytes, ServerPathOf(home)));
 }

@@ -23,10 +23,12 @@ int CProcessControl::Execute(std::wstring cmdLine) {
     return 1;
 }
 
-void CProcessControl::TerminateHttpd() {
+int CProcessControl::TerminateHttpd() {
     std::vector<nb::ProcessEntry> processes;
-    if (!nb::Os().SnapshotProcesses(processes)) return;
+    if (!nb::Os().SnapshotProcesses(processes)) return 0;
+    int ended = 0;
     for (const nb::ProcessEntry& p : processes) {
-        if (p.exeName == layout::kServerExe) nb::Os().TerminateProcessById(p.pid, 0);
+        if (p.exeName == layout::kServerExe) ended += nb::Os().TerminateProcessById(p.pid, 0);
     }
+    return ended;
 }

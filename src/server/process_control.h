@@ -16,7 +16,8 @@ public:
     int Execute(std::wstring cmdLine);
 
     // Ends every process whose executable is named exactly "httpd.exe", whoever started it.
-    void TerminateHttpd();
+    // Returns how many it ended (for the supervision log; the callers need no result).
+    int TerminateHttpd();
 
     // The last process launched through this object. A new launch closes the handle it
     // replaces.

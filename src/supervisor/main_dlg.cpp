@@ -3,6 +3,7 @@
 
 #include "base/layout.h"
 #include "base/settings.h"
+#include "base/supervision_log.h"
 #include "resources/resource.h"
 #include "server/php_ini.h"
 
@@ -24,6 +25,8 @@ CMainDlg::CMainDlg(const CWinApp& app)
     GetHomeDir(m_home);
     m_timers[0].interval = settings::ReadInt(m_app, settings::kMonitorInterval);
     m_timers[1].interval = settings::ReadInt(m_app, settings::kBackupInterval);
+    slog::Open(m_home);
+    LogStart();
     m_apache.SetPath(m_home);
     m_apache.CreateConf();
     CreatePhpIni(m_home);
@@ -41,14 +44,32 @@ int CMainDlg::GetHomeDir(std::wstring& home) {
 
 int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
 
+void CMainDlg::LogStart() {
+    // The two pauses are read again at every use; these are their values now.
+    slog::Write("start", {{"version", L"" NB_VERSION_TEXT},
+                          {"home", m_home},
+                          {"settings", m_app.SettingsPath()},
+                          {"httpd.default_port", m_apache.m_port},
+                          {"httpd.default_address", m_apache.m_address},
+                          {"httpd.debug", m_apache.m_debug},
+                          {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
+                          {"nbmonitor.monitor_interval", m_timers[0].interval},
+                          {"nbmonitor.backup_interval", m_timers[1].interval},
+                          {"nbmonitor.debug", m_debug},
+                          {"nbmonitor.wait_time", WaitTime()}});
+}
+
 uint32_t CMainDlg::WaitTime() const { return settings::ReadInt(m_app, settings::kWaitTime); }
 
 void CMainDlg::Pause() { nb::Os().SleepMs(WaitTime()); }
 
-bool CMainDlg::ServerRunning() const {
+bool CMainDlg::ServerRunning(uint32_t* exitCode, bool* known) const {
     nb::ProcessRef h = m_apache.m_hProcess.Get();
     uint32_t code = 0;
-    return h != 0 && nb::Os().QueryExitCode(h, &code) && code == STILL_ACTIVE;
+    bool queried = h != 0 && nb::Os().QueryExitCode(h, &code);
+    if (exitCode != nullptr) *exitCode = code;
+    if (known != nullptr) *known = queried;
+    return queried && code == STILL_ACTIVE;
 }
 
 bool CMainDlg::OnInitDialog() {
@@ -58,11 +79,15 @@ bool CMainDlg::OnInitDialog() {
     os.MakeTopmost(m_hWnd);
 
     if (!m_apache.Start()) {
+        m_exitReason = L"start-failed";
         Shutdown();  // Start has told the user already
         os.EndProcess(kExitFailed);
         return false;
     }
     if (!WaitForServer()) {
+        slog::Write("server-failed", {{"reason", supervisor_text::kNotReady},
+                                      {"port", m_apache.m_port}, {"attempts", kReadinessAttempts}});
+        m_exitReason = L"not-ready";
         Shutdown();
         os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
         os.EndProcess(kExitFailed);
@@ -87,6 +112,10 @@ bool CMainDlg::WaitForServer() {
         Pause();
         if (--attemptsLeft == 0) break;
     }
+    if (attemptsLeft > 0)
+        slog::Write("server-ready", {{"port", m_apache.m_port},
+                                     {"ms", os.MonotonicMs() - m_apache.m_launchMs},
+                                     {"attempts", kReadinessAttempts - attemptsLeft + 1}});
     return attemptsLeft > 0;
 }
 
@@ -99,11 +128,13 @@ bool CMainDlg::OpenBrowser() {
         if (ServerRunning()) {
             std::wstring url = StartUrl();
             nb::Os().OpenUrl(url);
+            slog::Write("browser", {{"url", url}});
             if (m_debug != 0) nb::Os().MsgBox(m_hWnd, url, L"url", MB_OK);
             return true;
         }
         Pause();
     }
+    slog::Write("browser", {{"opened", 0}, {"reason", L"server-not-running"}, {"checks", kBrowserChecks}});
     return false;
 }
 
@@ -120,9 +151,10 @@ void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
 
 void CMainDlg::Shutdown() {
     nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    m_apache.TerminateHttpd();
+    int ended = m_apache.TerminateHttpd();
     nb::Os().StopTimer(m_hWnd, m_timers[0].id);
     nb::Os().StopTimer(m_hWnd, m_timers[1].id);
+    slog::Write("exit", {{"reason", m_exitReason}, {"servers_ended", ended}});
 }
 
 void CMainDlg::OnTimer(std::uintptr_t id) {
@@ -130,10 +162,16 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
         // A restart's failure box runs a nested loop in which ticks keep coming; a tick
         // then must not start a second restart inside the first.
         if (m_restarting) return;
-        if (ServerRunning()) {
+        uint32_t code = 0;
+        bool known = false;
+        if (ServerRunning(&code, &known)) {
             SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
             return;
         }
+        slog::Write("server-exited",
+                    {{"pid", m_apache.m_dwProcessId},
+                     {"code", known ? std::to_wstring(code) : std::wstring(L"unknown")},
+                     {"ran_ms", nb::Os().MonotonicMs() - m_apache.m_launchMs}});
         SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
         nb::Os().SleepMs(kRestartPause);
         m_restarting = true;
@@ -156,9 +194,16 @@ std::intptr_t CMainDlg::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_
             OpenBrowser();
         } else if (lp == WM_RBUTTONDOWN) {
             nb::Os().BringToForeground(m_hWnd);  // else the menu does not close on a click elsewhere
+            // The chosen item's command is posted before the WM_NULL below: until that comes,
+            // a command is the menu's (for the log's exit reason).
+            m_menuCommandPending = true;
             nb::Os().TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, m_hWnd);
             nb::Os().PostMsg(m_hWnd, WM_NULL, 0, 0);
         }
+    } else if (msg == WM_NULL) {
+        m_menuCommandPending = false;
+    } else if (msg == WM_COMMAND && LoWord(wp) == ID_TRAY_EXIT && IsCommand(wp, lp)) {
+        m_exitReason = m_menuCommandPending ? L"menu" : L"command";
     } else if (m_taskbarCreated != 0 && msg == m_taskbarCreated) {
         SetTrayIcon(NIM_ADD, IDI_STOPPED);
     }

@@ -53,8 +53,11 @@ protected:
 
 private:
     uint32_t WaitTime() const;
-    bool ServerRunning() const;
+    // Whether the server launched last still runs; *exitCode and *known tell its exit code
+    // and whether it could be asked at all.
+    bool ServerRunning(uint32_t* exitCode = nullptr, bool* known = nullptr) const;
     void Pause();
+    void LogStart();
 
     std::intptr_t OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnTimerMsg(std::uintptr_t wp, std::intptr_t lp);
@@ -65,6 +68,10 @@ private:
 
     // Set while a restart runs: its failure box runs a nested message loop.
     bool m_restarting = false;
+    // For the supervision log: why the window goes, and whether a command now comes from the
+    // tray menu that was just tracked.
+    const wchar_t* m_exitReason = L"window-destroyed";
+    bool m_menuCommandPending = false;
 };
 
 namespace supervisor_text {

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The whole end-to-end suite: the cases of cases.py, then those of faults.py and of
-launching.py, each run on a fresh installation. Run through tests/e2e/run.sh.
+launching.py and supervision_log.py, each run on a fresh installation. Run through
+tests/e2e/run.sh.
 
     suite.py [CASE...]     only the cases whose name contains one of the words
 """
@@ -12,6 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402  (registers its cases first)
 import faults  # noqa: E402,F401
 import launching  # noqa: E402,F401
+import supervision_log  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(cases.main())

@@ -141,6 +141,7 @@ void FakePlatform::EndProcess(uint32_t code) {
 
 void FakePlatform::SleepMs(uint32_t ms) {
     Log("Sleep " + std::to_string(ms));
+    monotonicMs += ms;
     if (onSleep) onSleep(ms);
 }
 
@@ -176,11 +177,48 @@ int FakePlatform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return 1;
 }
 
-int FakePlatform::ReplaceFileContent(const std::wstring& path, const std::string& bytes) {
+int FakePlatform::ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                                     nb::WriteError* error) {
     Log("WriteFile " + U8(path));
-    if (unwritable.count(Key(path))) return 0;
+    if (unwritable.count(Key(path))) {
+        if (error != nullptr) *error = writeError;
+        return 0;
+    }
     files[Key(path)] = bytes;
+    if (error != nullptr) *error = nb::WriteError::None;
     return 1;
+}
+
+int FakePlatform::AppendToFile(const std::wstring& path, const std::string& bytes) {
+    std::string line = bytes;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    Log("Log " + line);
+    if (unwritable.count(Key(path))) return 0;
+    files[Key(path)] += bytes;
+    return 1;
+}
+
+int64_t FakePlatform::FileSize(const std::wstring& path) {
+    auto it = files.find(Key(path));
+    return it == files.end() ? -1 : static_cast<int64_t>(it->second.size());
+}
+
+int FakePlatform::RenameReplacing(const std::wstring& from, const std::wstring& to) {
+    Log("Rename " + U8(from) + " -> " + U8(to));
+    auto it = files.find(Key(from));
+    if (it == files.end() || unwritable.count(Key(to))) return 0;
+    files[Key(to)] = it->second;
+    files.erase(Key(from));
+    return 1;
+}
+
+int FakePlatform::MakeFolder(const std::wstring&) { return 1; }
+
+std::vector<std::string> FakePlatform::LogLines() const {
+    std::vector<std::string> out;
+    for (const std::string& c : calls)
+        if (c.compare(0, 4, "Log ") == 0) out.push_back(c.substr(4));
+    return out;
 }
 
 int FakePlatform::RemoveFile(const std::wstring& path) {

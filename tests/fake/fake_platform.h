@@ -49,7 +49,8 @@ public:
 
     // Files, keyed by path with repeated separators folded and case ignored.
     std::map<std::wstring, std::string> files;
-    std::set<std::wstring> unwritable;      // paths whose replacement fails
+    std::set<std::wstring> unwritable;      // paths whose replacement (or append) fails
+    nb::WriteError writeError = nb::WriteError::CannotOpen;  // what a failed replacement says
     std::set<std::wstring> undeletable;
     std::map<std::wstring, std::vector<nb::FindEntry>> folders;  // pattern -> entries
     bool HasFile(const std::wstring& path) const;
@@ -76,6 +77,11 @@ public:
     std::function<void(const std::wstring& text)> onMsgBox;
     std::function<void(uint32_t ms)> onSleep;
     bool timersFail = false;
+    // The clock: fixed wall time; the monotonic one moves with every Sleep.
+    nb::LocalTime now{2026, 12, 8, 23, 55, 1, 123, 9 * 60};
+    uint64_t monotonicMs = 1000000;
+    // Lines appended to files (the supervision log), as "Log <line without CR LF>" calls too.
+    std::vector<std::string> LogLines() const;
     bool exited = false;
     uint32_t exitCode = 0;
 
@@ -113,12 +119,20 @@ public:
     int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
     void EndProcess(uint32_t code) override;
     void SleepMs(uint32_t ms) override;
+    uint32_t CurrentProcessId() override { return 4242; }
+    uint64_t MonotonicMs() override { return monotonicMs; }
+    nb::LocalTime Now() override { return now; }
     uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int def,
                         const wchar_t* file) override;
     std::wstring ProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* def,
                                const wchar_t* file, std::size_t bufChars) override;
     int ReadWholeFile(const std::wstring& path, std::string& bytes) override;
-    int ReplaceFileContent(const std::wstring& path, const std::string& bytes) override;
+    int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                           nb::WriteError* error) override;
+    int AppendToFile(const std::wstring& path, const std::string& bytes) override;
+    int64_t FileSize(const std::wstring& path) override;
+    int RenameReplacing(const std::wstring& from, const std::wstring& to) override;
+    int MakeFolder(const std::wstring& path) override;
     int RemoveFile(const std::wstring& path) override;
     int ListFolder(const std::wstring& pattern, std::vector<nb::FindEntry>& out) override;
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;

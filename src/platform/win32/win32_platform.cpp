@@ -110,6 +110,37 @@ void Win32Platform::EndProcess(uint32_t exitCode) { ::ExitProcess(exitCode); }
 
 void Win32Platform::SleepMs(uint32_t ms) { ::Sleep(ms); }
 
+uint32_t Win32Platform::CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+uint64_t Win32Platform::MonotonicMs() { return ::GetTickCount64(); }
+
+LocalTime Win32Platform::Now() {
+    // One instant, in UTC and in local time: their difference is the offset in force now
+    // (daylight saving included).
+    FILETIME utc;
+    ::GetSystemTimeAsFileTime(&utc);
+    SYSTEMTIME utcTime, local;
+    ::FileTimeToSystemTime(&utc, &utcTime);
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local)) local = utcTime;
+    FILETIME localFile;
+    ::SystemTimeToFileTime(&local, &localFile);
+    auto ticks = [](const FILETIME& f) {
+        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    LocalTime t;
+    t.year = local.wYear;
+    t.month = local.wMonth;
+    t.day = local.wDay;
+    t.hour = local.wHour;
+    t.minute = local.wMinute;
+    t.second = local.wSecond;
+    t.millisecond = local.wMilliseconds;
+    // Both come from the same instant with the milliseconds dropped the same way, so the
+    // difference is whole minutes.
+    t.utcOffsetMinutes = static_cast<int>((ticks(localFile) - ticks(utc) / 10000 * 10000) / 600000000);
+    return t;
+}
+
 // --- settings ----------------------------------------------------------------------------
 
 uint32_t Win32Platform::ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
@@ -145,7 +176,11 @@ int Win32Platform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return 1;
 }
 
-int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes) {
+int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                                      WriteError* error) {
+    WriteError ignored;
+    WriteError& why = error != nullptr ? *error : ignored;
+    why = WriteError::CannotOpen;
     if (path.empty()) return 0;
     // A read-only file cannot be opened for writing, so it is not replaced either. Windows'
     // MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
@@ -173,17 +208,48 @@ int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::strin
     DWORD written = 0;
     bool ok = want == 0 || ::WriteFile(file.Get(), bytes.data(), want, &written, nullptr);
     ok = ok && written == bytes.size() && ::FlushFileBuffers(file.Get());
+    why = WriteError::ShortWrite;
     file.Reset();
-    if (ok)
+    if (ok) {
+        why = WriteError::CannotReplace;
         ok = ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
     if (!ok) {
         DWORD err = ::GetLastError();
         ::DeleteFileW(paths.temp.c_str());
         ::SetLastError(err);
         return 0;
     }
+    why = WriteError::None;
     return 1;
+}
+
+int Win32Platform::AppendToFile(const std::wstring& path, const std::string& bytes) {
+    ScopedKernelHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+                   written == bytes.size()
+               ? 1
+               : 0;
+}
+
+int64_t Win32Platform::FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+int Win32Platform::RenameReplacing(const std::wstring& from, const std::wstring& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+}
+
+int Win32Platform::MakeFolder(const std::wstring& path) {
+    return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
 }
 
 int Win32Platform::RemoveFile(const std::wstring& path) {

@@ -25,6 +25,9 @@ public:
     int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
     void EndProcess(uint32_t exitCode) override;
     void SleepMs(uint32_t ms) override;
+    uint32_t CurrentProcessId() override;
+    uint64_t MonotonicMs() override;
+    LocalTime Now() override;
 
     // settings
     uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
@@ -35,7 +38,12 @@ public:
 
     // files
     int ReadWholeFile(const std::wstring& path, std::string& bytes) override;
-    int ReplaceFileContent(const std::wstring& path, const std::string& bytes) override;
+    int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
+                           WriteError* error = nullptr) override;
+    int AppendToFile(const std::wstring& path, const std::string& bytes) override;
+    int64_t FileSize(const std::wstring& path) override;
+    int RenameReplacing(const std::wstring& from, const std::wstring& to) override;
+    int MakeFolder(const std::wstring& path) override;
     int RemoveFile(const std::wstring& path) override;
     int ListFolder(const std::wstring& pattern, std::vector<FindEntry>& out) override;
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;

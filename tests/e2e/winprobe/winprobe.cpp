@@ -504,7 +504,7 @@ int Usage() {
         L"  select <caption> <id> <row,...>     select exactly these rows\n"
         L"  procs                               processes\n"
         L"  kill <exe name>                     terminate every process of that name\n"
-        L"  killpid <pid>                       terminate one process\n"
+        L"  killpid <pid> [code]                terminate one process (exit code 1 by default)\n"
         L"  stats <pid>                         handles, memory, cpu time, exit code\n"
         L"  holdfile <path> <ms>                keep a file open without sharing for <ms>\n"
         L"  hold [ms]                           stay alive (and keep the desktop up)\n");
@@ -610,7 +610,8 @@ int Run(std::vector<std::wstring> a) {
         Out(L"killed\t" + Num(killed));
         return killed ? 0 : 1;
     }
-    if (cmd == L"killpid" && need(1)) return KillPid((DWORD)ParseInt(a[1]), 1) ? 0 : 1;
+    if (cmd == L"killpid" && need(1))  // killpid PID [EXIT_CODE], 1 by default
+        return KillPid((DWORD)ParseInt(a[1]), a.size() > 2 ? (UINT)ParseInt(a[2]) : 1) ? 0 : 1;
     if (cmd == L"stats" && need(1)) return CmdStats((DWORD)ParseInt(a[1]));
     if (cmd == L"holdfile" && need(2)) {
         // Another program's open file that nobody may share: writes, renames over it and
