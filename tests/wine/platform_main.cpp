@@ -3,10 +3,14 @@
 //   nbwine_platform.exe --child wait          waits to be terminated
 //   nbwine_platform.exe --child hidden        10 when started with SW_HIDE, else 11
 //   nbwine_platform.exe --child cwd DIR       20 when its current folder is DIR, else 21
+//   nbwine_platform.exe --child dll NAME      30 when the DLL NAME beside the exe loads
+//                                             before the DLL search is restricted and not
+//                                             after; 31 when it loads after; 32 never
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
 
+#include "platform/win32/dll_search.h"
 #include "platform_fixture.h"
 #include "wine_test.h"
 
@@ -149,6 +153,12 @@ bool Child(int argc, wchar_t** argv, int* exitCode) {
         wchar_t cwd[MAX_PATH];
         ::GetCurrentDirectoryW(MAX_PATH, cwd);
         *exitCode = SameFolder(cwd, argv[3]) ? 20 : 21;
+    } else if (mode == L"dll" && argc > 3) {
+        HMODULE before = ::LoadLibraryW(argv[3]);
+        if (before != nullptr) ::FreeLibrary(before);
+        nb::win::RestrictDllSearchToSystem();
+        HMODULE after = ::LoadLibraryW(argv[3]);
+        *exitCode = before == nullptr ? 32 : after == nullptr ? 30 : 31;
     } else {
         *exitCode = 99;
     }

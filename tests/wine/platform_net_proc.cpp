@@ -203,3 +203,24 @@ START_TEST(process_snapshot_and_terminate) {
     os.CloseProcess(pl);
     os.CloseProcess(pu);
 }
+
+START_TEST(dll_search_restricted_to_the_system) {
+    // A DLL planted beside the program (the test program here, in a child of its own) is
+    // found by name until the search is restricted, and no longer after.
+    std::wstring self = fx::SelfPath();
+    std::wstring folder = self.substr(0, self.rfind(L'\\') + 1);
+    std::wstring marker = folder + L"..\\e2e\\nbmarker.dll";
+    if (!::CopyFileW(marker.c_str(), (folder + L"nbplanted.dll").c_str(), FALSE)) {
+        skip("no marker DLL at %s (build nbmarker_dll)\n", wt::Esc(marker).c_str());
+        return;
+    }
+    std::wstring cmd = Quoted(self) + L" --child dll nbplanted.dll";
+    nb::ProcessRef p = 0;
+    uint32_t pid = 0, code = 0;
+    if (fx::Os().CreateHiddenProcess(cmd, L"", &p, &pid) && WaitExit(p, 30000) == WAIT_OBJECT_0)
+        fx::Os().QueryExitCode(p, &code);
+    fx::Os().CloseProcess(p);
+    ok(code == 30, "found before and not after the restriction (30) expected, got %u\n", code);
+    ::DeleteFileW((folder + L"nbplanted.dll").c_str());
+    ::DeleteFileW((folder + L"nbplanted.dll.loaded").c_str());
+}
