@@ -65,7 +65,9 @@ def main():
         f.write("LIBRARY %s\nEXPORTS\n" % dll)
         for name in sorted(names):
             f.write("  %s\n" % name)
-    args = [dlltool, "-m", machine, "-d", deffile, "-D", dll, "-y", output]
+    # dlltool names the library's members and symbols after the output path it is given:
+    # the bare file name (it runs in the output's folder) keeps the build folder out of them.
+    args = [dlltool, "-m", machine, "-d", deffile, "-D", dll, "-y", os.path.basename(output)]
     if machine == "i386":
         args.append("-k")
     subprocess.run(args, check=True, cwd=os.path.dirname(os.path.abspath(output)) or None)

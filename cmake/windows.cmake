@@ -10,6 +10,15 @@ set(NB_WIN_DEFINITIONS UNICODE _UNICODE)
 target_compile_options(nbcore PRIVATE ${NB_WIN_COMPILE_OPTIONS})
 target_compile_definitions(nbcore PUBLIC ${NB_WIN_DEFINITIONS})
 
+# Reproducible: two builds of one commit, in any two folders, give the same bytes. The linker
+# writes no time stamp into the PE header, and no source or build folder reaches a program
+# (__FILE__, debug paths): every target made from here on, and nbcore, made before.
+set(NB_REPRODUCIBLE_OPTIONS -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+    -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:${NB_REPRODUCIBLE_OPTIONS}>")
+target_compile_options(nbcore PRIVATE ${NB_REPRODUCIBLE_OPTIONS})
+add_link_options(-Wl,--no-insert-timestamp)
+
 # The Win32 platform, as the program ships it (nbwin32), and the same sources with the test
 # hooks compiled in (nbwin32_testhooks, NB_TEST_HOOKS): only the Wine tests and the test copy
 # of the program below link that one, so no switch of the tests can reach a user's machine.
@@ -35,8 +44,14 @@ add_custom_command(
 add_custom_target(nbicons DEPENDS ${NB_ICONS})
 
 set(NB_RC ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.rc)
-# windres looks for the files an .rc names (icons, manifest) in its include folders.
-set(NB_RC_INCLUDES ${NB_ICON_DIR} ${PROJECT_SOURCE_DIR}/src/resources)
+# The version record's numbers, from the project's version (text fields) and
+# NB_NUMERIC_VERSION (numeric fields; see CMakeLists.txt for why they differ).
+string(REPLACE "." "," NB_VERSION_NUMBERS "${NB_NUMERIC_VERSION}")
+set(NB_VERSION_HEADER ${CMAKE_CURRENT_BINARY_DIR}/version/nbmonitor_version.h)
+file(CONFIGURE OUTPUT ${NB_VERSION_HEADER} CONTENT
+     "#define NB_VERSION_TEXT \"${PROJECT_VERSION}\"\n#define NB_VERSION_NUMBERS ${NB_VERSION_NUMBERS}\n")
+# windres looks for the files an .rc names (icons, manifest, version) in its include folders.
+set(NB_RC_INCLUDES ${NB_ICON_DIR} ${PROJECT_SOURCE_DIR}/src/resources ${CMAKE_CURRENT_BINARY_DIR}/version)
 set(NB_MANIFEST ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.exe.manifest)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     # The 64-bit build, made only where Wine cannot run 32-bit code, must name its own
@@ -50,7 +65,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     list(PREPEND NB_RC_INCLUDES ${CMAKE_CURRENT_BINARY_DIR}/manifest)
 endif()
 set_source_files_properties(${NB_RC} PROPERTIES
-    OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${NB_MANIFEST}")
+    OBJECT_DEPENDS "${NB_ICONS};${PROJECT_SOURCE_DIR}/src/resources/resource.h;${NB_MANIFEST};${NB_VERSION_HEADER}")
 
 # Every system DLL but kernel32 and the C runtime is delay-loaded: the loader then maps none of
 # them before the program has restricted the DLL search to the system folder (entry.cpp), so
@@ -119,3 +134,6 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/bench/win/CMakeLists.txt)
     add_subdirectory(bench/win)
 endif()
+
+# The release zip (cmake --build <dir> --target package).
+include(${CMAKE_CURRENT_LIST_DIR}/package.cmake)

@@ -22,6 +22,7 @@
 #   NB_LOADER_DLL     file name of PHP's loader library in the installation's php\ext
 #   NB_BROWSER_LOG    file that gets one line per URL the program asked the browser to open
 #   NB_HOME_WIN, NB_HOME_UNIX  the installation nb_layout made last (C:\nimbara\ and its path)
+#   NB_LAYOUT_ZIP     the release zip it was unpacked from (empty when the program did not build)
 #   WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES, DISPLAY
 
 NB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -263,7 +264,10 @@ nb_prefix() {
 # Installation layout
 
 # nb_layout [OPTION...]: lays out an installation in the current prefix, replacing one that
-# is there:
+# is there, as an integrator does: the build's release zip (cmake/package.cmake; made first
+# when it is missing or older than the programs or examples in it) unpacked into the home,
+# bin\nbbackup.bat and bin\nbrestore.bat from its examples, then what an installation brings
+# itself: the web server (the stand-in httpd.exe), php\php.ini.ORG and the demo application.
 #   --home PATH           home folder, default C:\nimbara (another drive letter is mapped to
 #                         a folder drive_<letter> of the prefix)
 #   --build DIR           Windows build to take the programs from (default $NB_WIN_BUILD)
@@ -271,7 +275,7 @@ nb_prefix() {
 #                         their defaults unless set)
 #   --no-ini              write no conf\nbmonitor.ini
 #   --standin KEY=V       a value of conf\standin.ini (the stand-in server's faults)
-# Sets NB_HOME_WIN (with trailing backslash) and NB_HOME_UNIX.
+# Sets NB_HOME_WIN (with trailing backslash), NB_HOME_UNIX and NB_LAYOUT_ZIP.
 nb_layout() {
     local home='C:\nimbara' build=$NB_WIN_BUILD write_ini=1
     local -a sets=() standin=()
@@ -311,22 +315,29 @@ nb_layout() {
     if [ -n "$rest" ]; then rm -rf "$unix"; fi
     mkdir -p "$unix"/{bin,conf/extra,php/ext,tmp/eaccelerator,htdocs/data,cgi-bin,backup}
 
-    local demo=$NB_ROOT/tools/demo
-    if [ -f "$build/nbmonitor.exe" ]; then
-        cp "$build/nbmonitor.exe" "$unix/bin/"
+    local demo=$NB_ROOT/tools/demo zip script tool
+    NB_LAYOUT_ZIP=
+    if zip=$(nb__release_zip "$build"); then
+        unzip -q -o "$zip" -d "$unix" || { nb_log "nb_layout: unzip $zip failed"; return 1; }
+        for script in nbbackup nbrestore; do
+            mv "$unix/bin/$script.bat.example" "$unix/bin/$script.bat" || return 1
+        done
+        NB_LAYOUT_ZIP=$zip
     else
-        nb_log "nb_layout: $build/nbmonitor.exe is not built; the installation has none"
+        # No zip, since the program does not build: what the build has, as the zip holds it.
+        nb_log "nb_layout: no release zip of $build (log: $build/package.log); laying out what is built"
+        for tool in "$build/nbmonitor.exe" "$build/tools/bin/nbctl.exe"; do
+            if [ -f "$tool" ]; then cp "$tool" "$unix/bin/"; else nb_log "nb_layout: $tool is not built"; fi
+        done
+        nb__crlf <"$demo/nbbackup.bat" >"$unix/bin/nbbackup.bat"
+        nb__crlf <"$demo/nbrestore.bat" >"$unix/bin/nbrestore.bat"
     fi
-    local tool
-    for tool in httpd nbctl; do
-        if [ -f "$build/tools/bin/$tool.exe" ]; then
-            cp "$build/tools/bin/$tool.exe" "$unix/bin/"
-        else
-            nb_log "nb_layout: $build/tools/bin/$tool.exe is not built"
-        fi
-    done
-    nb__crlf <"$demo/nbbackup.bat" >"$unix/bin/nbbackup.bat"
-    nb__crlf <"$demo/nbrestore.bat" >"$unix/bin/nbrestore.bat"
+    export NB_LAYOUT_ZIP
+    if [ -f "$build/tools/bin/httpd.exe" ]; then
+        cp "$build/tools/bin/httpd.exe" "$unix/bin/"
+    else
+        nb_log "nb_layout: $build/tools/bin/httpd.exe is not built"
+    fi
     sed "s/@NB_LOADER_DLL@/$NB_LOADER_DLL/g" "$demo/php.ini.ORG.in" | nb__crlf >"$unix/php/php.ini.ORG"
     nb__crlf <"$demo/index.php" >"$unix/htdocs/index.php"
     printf 'nimbara demo database, made %s\r\n' "$(date -u '+%Y-%m-%d %H:%M:%S')" >"$unix/htdocs/data/app.db"
@@ -344,6 +355,35 @@ nb_layout() {
 }
 
 nb__crlf() { sed -e 's/\r$//' -e 's/$/\r/'; }
+
+# nb__release_zip BUILD: prints the path of BUILD's release zip, after making it (the package
+# target) when it is missing or older than a program or example it holds. One maker at a time.
+nb__release_zip() {
+    local build=$1
+    (
+        flock 8
+        zip_path() {
+            local name
+            name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null)
+            [ -n "$name" ] && echo "$build/$name.zip"
+        }
+        local zip input stale=0
+        zip=$(zip_path)
+        if [ -z "$zip" ] || [ ! -f "$zip" ]; then
+            stale=1
+        else
+            for input in "$build/nbmonitor.exe" "$build/tools/bin/nbctl.exe" "$NB_ROOT/tools/demo/nbbackup.bat" \
+                "$NB_ROOT/tools/demo/nbrestore.bat" "$NB_ROOT/packaging/nbmonitor.ini.example"; do
+                [ "$input" -nt "$zip" ] && stale=1
+            done
+        fi
+        if [ $stale = 1 ]; then
+            cmake --build "$build" -j"${NB_JOBS:-2}" --target package </dev/null >"$build/package.log" 2>&1 || exit 1
+            zip=$(zip_path)
+        fi
+        [ -n "$zip" ] && [ -f "$zip" ] && echo "$zip"
+    ) 8>"$build/.package.lock"
+}
 
 # The settings file: every key with its default, overridden by SECTION.KEY=VALUE arguments;
 # keys the program does not know are written too (into their section).

@@ -12,21 +12,10 @@ setup=${NB_SETUP_UNDER_TEST:-$root/scripts/setup}
 needed=(cmake g++ make python3 googletest libgtest-dev libgmock-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils xdotool imagemagick fonts-noto-cjk
-    curl procps psmisc util-linux zip unzip osslsigncode openssl)
+    curl procps psmisc util-linux zip unzip osslsigncode openssl strip-nondeterminism)
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
+# shellcheck source=../check.sh
+. "$root/tests/check.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -116,5 +105,4 @@ check "apt-get install fails: one line names the packages and the command" \
     says 'setup: FAILED at apt-get install of cmake: `apt-get install -y cmake` failed'
 : >"$work/fail"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -1,0 +1,57 @@
+# CPack runs this script twice while it makes the release zip (cmake/package.cmake):
+#   before the zip, on the files staged for it: signs bin/nbmonitor.exe and bin/nbctl.exe with
+#     scripts/sign when NB_SIGN_PFX is set (the build's own exes stay unsigned), and sets
+#     SOURCE_DATE_EPOCH for CPack, which then gives every entry that time;
+#   after the zip (CPACK_PACKAGE_FILES is set then): normalizes the zip and writes SHA256SUMS.
+# CPack's ZIP generator still stores the entries in the order the staging folder's file
+# system lists them, their owner's uid and gid, and their time as local time of the time
+# zone: strip-nondeterminism (Debian's tool for reproducible builds) sorts the entries, clears
+# the owner and writes the times in UTC, so that every machine makes the same bytes.
+# The time: SOURCE_DATE_EPOCH when it is set, else the time of the source tree's last commit.
+
+if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+    set(nb_epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+    execute_process(COMMAND git -C ${CPACK_NB_SOURCE_DIR} log -1 --format=%ct
+                    OUTPUT_VARIABLE nb_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE nb_rc ERROR_QUIET)
+    if(NOT nb_rc EQUAL 0 OR NOT nb_epoch MATCHES "^[0-9]+$")
+        # Not a git checkout: 1980-01-01, the earliest time a zip entry can carry.
+        set(nb_epoch 315532800)
+    endif()
+endif()
+
+if(NOT CPACK_PACKAGE_FILES)
+    set(nb_stage ${CPACK_TEMPORARY_DIRECTORY})
+    if(DEFINED ENV{NB_SIGN_PFX} AND NOT "$ENV{NB_SIGN_PFX}" STREQUAL "")
+        execute_process(COMMAND ${CPACK_NB_SOURCE_DIR}/scripts/sign
+                                ${nb_stage}/bin/nbmonitor.exe ${nb_stage}/bin/nbctl.exe
+                        RESULT_VARIABLE nb_rc)
+        if(NOT nb_rc EQUAL 0)
+            message(FATAL_ERROR "nbmonitor: signing failed (scripts/sign: ${nb_rc}); no zip made")
+        endif()
+        message(STATUS "nbmonitor: bin/nbmonitor.exe and bin/nbctl.exe signed with $ENV{NB_SIGN_PFX}")
+    else()
+        message(STATUS "nbmonitor: this release is UNSIGNED (NB_SIGN_PFX is not set)")
+    endif()
+    set(ENV{SOURCE_DATE_EPOCH} ${nb_epoch})
+    return()
+endif()
+
+foreach(nb_zip ${CPACK_PACKAGE_FILES})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
+                            strip-nondeterminism --type zip --timestamp ${nb_epoch} ${nb_zip}
+                    RESULT_VARIABLE nb_rc)
+    if(NOT nb_rc EQUAL 0)
+        message(WARNING "nbmonitor: ${nb_zip} is not normalized (strip-nondeterminism: ${nb_rc}; "
+                        "scripts/setup installs it): its order, owner and local times depend on the machine")
+    endif()
+endforeach()
+set(nb_sums "")
+foreach(nb_zip ${CPACK_PACKAGE_FILES})
+    file(SHA256 ${nb_zip} nb_hash)
+    get_filename_component(nb_name ${nb_zip} NAME)
+    string(APPEND nb_sums "${nb_hash}  ${nb_name}\n")
+endforeach()
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${nb_sums}")
+message(STATUS "nbmonitor: ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS written (time ${nb_epoch})")
