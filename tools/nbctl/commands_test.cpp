@@ -1,11 +1,14 @@
-// Checks nbctl's command table. Builds for Windows (nbctl_test.exe, run under Wine) and
-// natively (g++ -std=c++17 commands_test.cpp); prints "N passed, M failed" last.
+// Checks nbctl's command table and the text it reads (listen file, log lines, HTTP status
+// line) and writes (JSON). Builds for Windows (nbctl_test.exe, run under Wine) and natively
+// (g++ -std=c++17 commands_test.cpp); prints "N passed, M failed" last.
 #include <cstdio>
 #include <cwchar>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "text.h"
 
 static int passed = 0, failed = 0;
 
@@ -51,6 +54,61 @@ int main() {
     const std::size_t count = sizeof nbctl::kCommands / sizeof nbctl::kCommands[0];
     Check(words.size() == count, "every word appears once");
     Check(ids.size() + 1 == count, "every WM_COMMAND id appears once");
+
+    // Home of a program file, as the supervisor derives its own.
+    Check(nbctl::HomeFromExePath(L"C:\\nimbara\\bin\\nbmonitor.exe") == L"C:\\nimbara\\", "home of C:\\nimbara\\bin");
+    Check(nbctl::HomeFromExePath(L"C:\\bin\\nbctl.exe") == L"C:\\", "home of C:\\bin is the drive root");
+
+    // The listen file: the first Listen line's port, whatever address or case it has.
+    unsigned port = 0;
+    Check(nbctl::ParseListenPort("Listen 127.0.0.1:27143\r\n", &port) && port == 27143, "Listen line's port");
+    Check(nbctl::ParseListenPort("# port\r\n  listen\t[::1]:8080\r\nListen 1.2.3.4:99\r\n", &port) && port == 8080,
+          "first Listen line, IPv6 address, other case, no final line end");
+    Check(nbctl::ParseListenPort("Listen 80", &port) && port == 80, "port without an address");
+    port = 7;
+    Check(!nbctl::ParseListenPort("Listen 127.0.0.1:\r\n", &port) && !nbctl::ParseListenPort("Listen 1.2.3.4:65536", &port) &&
+              !nbctl::ParseListenPort("Listening 1.2.3.4:80\r\n", &port) && !nbctl::ParseListenPort("", &port) && port == 7,
+          "no port: empty, too large, another word, no line");
+
+    int status = 0;
+    Check(nbctl::ParseHttpStatus("HTTP/1.0 200 OK\r\n", &status) && status == 200, "HTTP status line");
+    Check(nbctl::ParseHttpStatus("HTTP/1.1 404\r\n", &status) && status == 404, "status line without a reason");
+    Check(!nbctl::ParseHttpStatus("SSH-2.0-x\r\n", &status) && !nbctl::ParseHttpStatus("HTTP/1.0 20", &status) &&
+              !nbctl::ParseHttpStatus("HTTP/1.0 2000 x", &status),
+          "no HTTP status line");
+
+    // Lines of the log: CR LF ends, an unfinished last line kept apart.
+    std::string rest;
+    const std::vector<std::string> lines = nbctl::CompleteLines("a\r\n\r\nb c\r\npart", &rest);
+    Check(lines == std::vector<std::string>{"a", "", "b c"} && rest == "part", "lines split at CR LF, unfinished kept");
+
+    nbctl::LogLine line;
+    Check(nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 1234 server-start cmd=\"C:\\my apps\\nimbara\\\\bin\\httpd.exe\" "
+                              "pid=5678 port=27142",
+                              &line) &&
+              line.time == "2026-12-08T23:55:01.123+09:00" && line.pid == 1234 && line.event == "server-start" &&
+              line.fields.size() == 3 && line.fields[0].first == "cmd" &&
+              line.fields[0].second == "C:\\my apps\\nimbara\\\\bin\\httpd.exe" && line.fields[2].second == "27142",
+          "log line: time, pid, event, a quoted value with blanks and backslashes, plain values");
+    Check(nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 1 server-failed reason=\"say \"\"no\"\"\" text=\"\" x=\"a\tb\"", &line) &&
+              line.fields.size() == 3 && line.fields[0].second == "say \"no\"" && line.fields[1].second.empty() &&
+              line.fields[2].second == "a\tb",
+          "log line: doubled quotes, empty value, a tab inside quotes");
+    line.event = "kept";
+    Check(!nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 1 exit why=\"menu", &line) &&
+              !nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 x exit", &line) &&
+              !nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 1", &line) &&
+              !nbctl::ParseLogLine("hello world 1 start", &line) &&
+              !nbctl::ParseLogLine("2026-12-08T23:55:01.123+09:00 1 exit a=\"b\"c", &line) && line.event == "kept",
+          "not log lines: open quote, pid no number, no event, no time, text after a closing quote");
+
+    // JSON strings: escapes, UTF-8 passed on, bytes that are no UTF-8 replaced.
+    Check(nbctl::JsonString("a\"b\\c\r\n\t\x01") == "\"a\\\"b\\\\c\\r\\n\\t\\u0001\"", "JSON escapes");
+    Check(nbctl::JsonString("C:\\\xE3\x83\x8B\xF0\x9F\x98\x80") == "\"C:\\\\\xE3\x83\x8B\xF0\x9F\x98\x80\"",
+          "JSON keeps UTF-8");
+    Check(nbctl::JsonString("\x82\xC0\xAF\xED\xA0\x80\xE3\x83") ==
+              "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
+          "JSON replaces a stray byte, an overlong form, a surrogate, a cut sequence");
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

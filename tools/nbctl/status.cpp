@@ -1,0 +1,304 @@
+// nbctl status: the supervisor found by its window, its home, the port of its listen file,
+// the running server processes, whether the start page answers, the last lines of the log.
+#include "platform/win32/windows_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "nbctl.h"
+#include "text.h"
+
+namespace nbctl {
+namespace {
+
+using nb::win::ScopedKernelHandle;
+using nb::win::ScopedSocket;
+
+constexpr unsigned long kPageTimeoutMs = 5000;
+constexpr std::size_t kStatusLogLines = 5;
+
+// QueryFullProcessImageNameW gives the program file's DOS path on Windows; where it gives
+// nothing of that shape, the process's first module, which is its program file.
+std::wstring ImagePath(DWORD pid) {
+    ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (process) {
+        std::vector<wchar_t> path(32768);
+        DWORD n = static_cast<DWORD>(path.size());
+        if (::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &n) && n >= 3 &&
+            ((path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\')))
+            return std::wstring(path.data(), n);
+    }
+    ScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    if (snapshot && ::Module32FirstW(snapshot.Get(), &module)) return module.szExePath;
+    return std::wstring();
+}
+
+std::vector<unsigned long> ServerPids() {
+    std::vector<unsigned long> pids;
+    ScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return pids;
+    do {
+        if (::_wcsicmp(entry.szExeFile, L"httpd.exe") == 0) pids.push_back(entry.th32ProcessID);
+    } while (::Process32NextW(snapshot.Get(), &entry));
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+// The listen file's port; *problem says why there is none.
+bool ReadPort(const std::wstring& file, unsigned* port, std::string* problem) {
+    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
+        *problem = "cannot read it (error " + std::to_string(::GetLastError()) + ")";
+        return false;
+    }
+    char buffer[4096];
+    DWORD got = 0;
+    std::string text;
+    while (text.size() < 65536 && ::ReadFile(h.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    if (!ParseListenPort(text, port)) {
+        *problem = "no Listen line with a port";
+        return false;
+    }
+    return true;
+}
+
+struct PageAnswer {
+    bool ok = false;  // an HTTP answer with a status below 400
+    int status = -1;  // -1: no HTTP answer
+    unsigned long ms = 0;
+    std::string error;
+};
+
+class Stopwatch {
+public:
+    Stopwatch() {
+        ::QueryPerformanceFrequency(&m_frequency);
+        ::QueryPerformanceCounter(&m_start);
+    }
+    unsigned long Ms() const {
+        LARGE_INTEGER now;
+        ::QueryPerformanceCounter(&now);
+        return static_cast<unsigned long>((now.QuadPart - m_start.QuadPart) * 1000 / m_frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER m_frequency, m_start;
+};
+
+// Waits until the socket can be written (connected) or read, or the time is up.
+bool WaitFor(SOCKET s, bool write, const Stopwatch& clock, bool* failed) {
+    const unsigned long elapsed = clock.Ms();
+    if (elapsed >= kPageTimeoutMs) return false;
+    const unsigned long left = kPageTimeoutMs - elapsed;
+    fd_set ready, error;
+    FD_ZERO(&ready);
+    FD_ZERO(&error);
+    FD_SET(s, &ready);
+    FD_SET(s, &error);
+    timeval tv{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+    const int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &error, &tv);
+    *failed = n == SOCKET_ERROR || FD_ISSET(s, &error);
+    return n > 0;
+}
+
+std::string SocketError(const char* what, int code) {
+    if (code == WSAECONNREFUSED) return "connection refused";
+    return std::string(what) + " failed (error " + std::to_string(code) + ")";
+}
+
+// GET /index.php on 127.0.0.1, where the supervisor itself waits for the server, within
+// kPageTimeoutMs for the connection, the request and the answer's first line together.
+PageAnswer GetPage(unsigned port) {
+    PageAnswer page;
+    const std::string timeout = "no answer within " + std::to_string(kPageTimeoutMs) + " ms";
+    WSADATA wsa;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        page.error = "Windows Sockets cannot be initialized";
+        return page;
+    }
+    ScopedSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonblocking = 1;
+    if (!s || ::ioctlsocket(s.Get(), FIONBIO, &nonblocking) != 0) {
+        page.error = SocketError("socket", ::WSAGetLastError());
+        return page;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = ::htons(static_cast<u_short>(port));
+    to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    Stopwatch clock;
+    bool failed = false;
+    if (::connect(s.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
+        const int code = ::WSAGetLastError();
+        if (code != WSAEWOULDBLOCK) {
+            page.error = SocketError("connect", code);
+            return page;
+        }
+        if (!WaitFor(s.Get(), true, clock, &failed) || failed) {
+            int soError = 0;
+            int length = sizeof soError;
+            ::getsockopt(s.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
+            page.error = failed ? SocketError("connect", soError) : timeout;
+            return page;
+        }
+    }
+    const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" + std::to_string(port) +
+                                "\r\nConnection: close\r\n\r\n";
+    for (std::size_t sent = 0; sent < request.size();) {
+        const int n = ::send(s.Get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            page.error = SocketError("send", ::WSAGetLastError());
+            return page;
+        } else if (!WaitFor(s.Get(), true, clock, &failed) || failed) {
+            page.error = failed ? "the connection failed while sending" : timeout;
+            return page;
+        }
+    }
+    std::string answer;
+    while (answer.find('\n') == std::string::npos && answer.size() < 1024) {
+        char buffer[512];
+        const int n = ::recv(s.Get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+            answer.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            page.error = SocketError("recv", ::WSAGetLastError());
+            return page;
+        } else if (!WaitFor(s.Get(), false, clock, &failed)) {
+            page.error = timeout;
+            return page;
+        }
+    }
+    page.ms = clock.Ms();
+    if (!ParseHttpStatus(answer, &page.status)) {
+        page.status = -1;
+        page.error = answer.empty() ? "closed without an answer" : "not an HTTP answer";
+        return page;
+    }
+    page.ok = page.status < 400;
+    if (!page.ok) page.error = "error status";
+    return page;
+}
+
+std::string Number(unsigned long n) { return std::to_string(n); }
+
+std::string JsonLogLine(const std::string& text) {
+    std::string out = "{\"text\":" + JsonString(text);
+    LogLine line;
+    if (ParseLogLine(text, &line)) {
+        out += ",\"time\":" + JsonString(line.time) + ",\"pid\":" + Number(line.pid) +
+               ",\"event\":" + JsonString(line.event) + ",\"fields\":{";
+        for (std::size_t i = 0; i < line.fields.size(); ++i)
+            out += (i ? "," : "") + JsonString(line.fields[i].first) + ":" + JsonString(line.fields[i].second);
+        out += "}";
+    }
+    return out + "}";
+}
+
+}  // namespace
+
+bool FindSupervisor(SupervisorInfo* info) {
+    HWND window = ::FindWindowW(nullptr, kWindowTitle);
+    if (!window) return false;
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    info->pid = pid;
+    const std::wstring exe = pid ? ImagePath(pid) : std::wstring();
+    info->home = exe.empty() ? std::wstring() : HomeFromExePath(exe);
+    return true;
+}
+
+std::wstring LogHome() {
+    SupervisorInfo supervisor;
+    if (FindSupervisor(&supervisor) && !supervisor.home.empty()) return supervisor.home;
+    return OwnHome();
+}
+
+int StatusCommand(bool json) {
+    SupervisorInfo supervisor;
+    const bool running = FindSupervisor(&supervisor);
+    const bool ownHome = supervisor.home.empty();
+    const std::wstring home = ownHome ? OwnHome() : supervisor.home;
+
+    const std::wstring listenFile = home + L"conf\\extra\\httpd-port.conf";
+    unsigned port = 0;
+    std::string portProblem;
+    const bool havePort = ReadPort(listenFile, &port, &portProblem);
+    const std::vector<unsigned long> servers = ServerPids();
+
+    // The page counts only for a running supervisor: without one nothing keeps it up.
+    const std::string url = havePort ? "http://localhost:" + Number(port) + "/index.php" : std::string();
+    PageAnswer page;
+    if (running && havePort) page = GetPage(port);
+    if (running && !havePort) page.error = "port unknown";
+
+    const std::wstring logPath = LogPath(home);
+    std::vector<std::string> lines;
+    const bool haveLog = LastLogLines(home, kStatusLogLines, &lines);
+
+    const int status = !running ? kExitNotRunning : page.ok ? kExitOk : kExitNoAnswer;
+
+    std::string out;
+    if (json) {
+        const char* kNull = "null";
+        out = "{\"running\":" + std::string(running ? "true" : "false");
+        out += ",\"pid\":" + (running ? Number(supervisor.pid) : kNull);
+        out += ",\"home\":" + JsonString(Utf8(home));
+        out += ",\"port\":" + (havePort ? Number(port) : kNull);
+        out += ",\"httpd\":[";
+        for (std::size_t i = 0; i < servers.size(); ++i) out += (i ? "," : "") + Number(servers[i]);
+        out += "],\"page\":";
+        if (!running) {
+            out += kNull;
+        } else {
+            out += "{\"url\":" + (havePort ? JsonString(url) : kNull);
+            out += ",\"ok\":" + std::string(page.ok ? "true" : "false");
+            out += ",\"status\":" + (page.status >= 0 ? Number(static_cast<unsigned long>(page.status)) : kNull);
+            out += ",\"ms\":" + (page.status >= 0 ? Number(page.ms) : kNull);
+            out += ",\"error\":" + (page.error.empty() ? kNull : JsonString(page.error)) + "}";
+        }
+        out += ",\"log\":{\"path\":" + JsonString(Utf8(logPath)) + ",\"lines\":[";
+        for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + JsonLogLine(lines[i]);
+        out += "]}}\n";
+    } else {
+        auto row = [&out](const char* name, const std::string& value) {
+            char label[16];
+            std::snprintf(label, sizeof label, "%-11s", name);
+            out += label + value + "\n";
+        };
+        row("nbmonitor", running ? "running, pid " + Number(supervisor.pid) : "not running");
+        row("home", Utf8(home) + (ownHome ? " (where nbctl is installed)" : ""));
+        row("port", havePort ? Number(port) + " (" + Utf8(listenFile) + ")"
+                             : "unknown: " + Utf8(listenFile) + ": " + portProblem);
+        std::string pids;
+        for (unsigned long pid : servers) pids += (pids.empty() ? "" : " ") + Number(pid);
+        row("httpd.exe", pids.empty() ? "none running" : pids);
+        if (running) {
+            if (!havePort)
+                row("page", "not checked (port unknown)");
+            else if (page.status >= 0)
+                row("page", url + ": HTTP " + Number(static_cast<unsigned long>(page.status)) + " in " +
+                                Number(page.ms) + " ms" + (page.ok ? "" : " (" + page.error + ")"));
+            else
+                row("page", url + ": " + page.error);
+        }
+        row("log", Utf8(logPath) + (!haveLog ? ": none" : lines.empty() ? ": empty" : ""));
+        for (const std::string& line : lines) out += "  " + line + "\n";
+    }
+    Print(out);
+    return status;
+}
+
+}  // namespace nbctl
