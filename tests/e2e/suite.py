@@ -13,6 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402  (registers its cases first)
 import faults  # noqa: E402,F401
 import launching  # noqa: E402,F401
+import control  # noqa: E402,F401
 import supervision_log  # noqa: E402,F401
 
 if __name__ == "__main__":
