@@ -378,7 +378,13 @@ nb__release_zip() {
             done
         fi
         if [ $stale = 1 ]; then
-            cmake --build "$build" -j"${NB_JOBS:-2}" --target package </dev/null >"$build/package.log" 2>&1 || exit 1
+            {
+                # A build configured before the package existed has no package target yet.
+                if [ ! -f "$build/CPackConfig.cmake" ] && [ -f "$build/CMakeCache.txt" ]; then
+                    cmake "$build" || exit 1
+                fi
+                cmake --build "$build" -j"${NB_JOBS:-2}" --target package
+            } </dev/null >"$build/package.log" 2>&1 || exit 1
             zip=$(zip_path)
         fi
         [ -n "$zip" ] && [ -f "$zip" ] && echo "$zip"
