@@ -93,8 +93,14 @@ void Write(const char* event, std::initializer_list<Field> fields) {
     nb::IPlatform& os = nb::Os();
     std::string line = FormatLine(os.Now(), os.CurrentProcessId(), event, fields);
     int64_t size = os.FileSize(g_path);
-    if (size > 0 && static_cast<uint64_t>(size) + line.size() > kRotateBytes)
-        os.RenameReplacing(g_path, g_path + L".1");
+    if (size > 0 && static_cast<uint64_t>(size) + line.size() > kRotateBytes) {
+        const std::wstring older = g_path + L".1";
+        // A line is rather lost than the bound passed: when the file cannot be moved aside
+        // (the older one held by a reader, say), nothing is written.
+        if (!os.RenameReplacing(g_path, older) &&
+            !(os.RemoveFile(older) && os.RenameReplacing(g_path, older)))
+            return;
+    }
     if (os.AppendToFile(g_path, line)) return;
     // The folder may be missing (first run, or removed meanwhile): make it and try once more.
     os.MakeFolder(g_path.substr(0, g_path.rfind(L'\\')));

@@ -4,7 +4,8 @@
 // key=value fields; a value with a blank, a tab or a double quote, or an empty one, is put in
 // double quotes, a double quote inside doubled). UTF-8 without BOM, CR LF. When a line would
 // take the file past 1 MiB, the file is renamed to nbmonitor.log.1 (replacing it) and a new
-// one begun. It never gets in the way: nothing here shows a box, and a failure to make the
+// one begun; when that cannot be done the line is dropped, so the two files never pass
+// 2 MiB. It never gets in the way: nothing here shows a box, and a failure to make the
 // folder, write or rename is simply passed over.
 #pragma once
 

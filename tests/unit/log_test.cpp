@@ -102,6 +102,12 @@ TEST_F(LogTest, RotatesBeforePassingTheBound) {
     slog::Write("browser", {{"opened", 0}});  // fits: appended
     EXPECT_EQ(os.File(kLog).size(), 2 * (kStamp.size() + 18));
     EXPECT_EQ(os.Only({"Rename"}).size(), 1u);
+    // Full again, and the older file cannot be replaced: the line is dropped, not appended.
+    os.File(kLog) = std::string(slog::kRotateBytes - 10, 'x');
+    os.unwritable = {FakePlatform::Key(kLog + L".1")};
+    os.undeletable = os.unwritable;
+    slog::Write("browser", {{"opened", 0}});
+    EXPECT_EQ(os.File(kLog).size(), slog::kRotateBytes - 10);
 }
 
 TEST_F(LogTest, ALogThatCannotBeWrittenChangesNothingElse) {
