@@ -29,19 +29,8 @@ fi
 allowed="kernel32.dll msvcrt.dll comctl32.dll shell32.dll user32.dll ws2_32.dll gdi32.dll advapi32.dll libgcc_s_dw2-1.dll"
 static_allowed="kernel32.dll msvcrt.dll"
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
+# shellcheck source=../check.sh
+. "$root/tests/check.sh"
 within() { # within "ALLOWED" WORD...: every word (lower-cased) is one of ALLOWED
     local allow=" $1 " w bad=""
     shift
@@ -77,5 +66,4 @@ for exe in "${exes[@]}"; do
     check "$name: every DLL it names is a system DLL" within "$allowed" "${named[@]}"
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

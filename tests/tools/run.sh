@@ -11,19 +11,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 [ $# -ge 1 ] && NB_WIN_BUILD=$(cd "$1" && pwd)
 tools=$NB_WIN_BUILD/tools/bin
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...: one test, passed when COMMAND succeeds
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
+# shellcheck source=../check.sh
+. "$root/tests/check.sh"
 contains() { [[ $1 == *"$2"* ]] || { echo "     expected to contain: $2"; echo "     got: $1"; return 1; }; }
 equals() { [ "$1" = "$2" ] || { echo "     expected: $2"; echo "     got:      $1"; return 1; }; }
 
@@ -234,5 +223,4 @@ for bad in missing.db folder.db '..\conf\nbmonitor.ini' 'C:\nimbara\conf\nbmonit
     check "nbrestore: refuses '$bad' (status $rc), database unchanged" bash -c "[ $rc -ne 0 ] && [ \"\$(tr -d '\r' <'$home/htdocs/data/app.db')\" = paren ]"
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
