@@ -16,27 +16,15 @@ work=$root/build/release
 b=$work/b
 jobs=${NB_JOBS:-2}
 
-passed=0
-failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $name"
-    fi
-}
+# shellcheck source=../check.sh
+. "$root/tests/check.sh"
 same() { # same FILE FILE: byte-identical, else the first differences
     cmp "$1" "$2" && return 0
     cmp -l "$1" "$2" 2>/dev/null | head -5 | sed 's/^/     /'
     return 1
 }
 finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
+    summary
     exit
 }
 
