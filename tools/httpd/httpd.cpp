@@ -2,8 +2,9 @@
 //
 // It does what the supervisor relies on and nothing more: it stays alive, listens where
 // ..\conf\extra\httpd-port.conf (next to its own bin folder) says, and serves the files of
-// ..\htdocs over plain HTTP/1.0, one connection at a time. PHP is not run: .php files are
-// sent as text.
+// ..\htdocs over plain HTTP/1.0, one connection at a time. PHP is not run: a .php file is
+// sent as it is, as HTML (the content type PHP gives a page), so the demo's start page, which
+// holds no PHP code, reads in a browser as PHP would have sent it.
 //
 // Faults for tests come from conf\standin.ini, section [standin], or from environment
 // variables; a key present in the file wins over the variable, so a test can change the
@@ -32,7 +33,7 @@ namespace {
 const wchar_t kHelp[] =
     L"httpd.exe - stand-in web server of the nbmonitor demo installation.\r\n"
     L"This is NOT Apache httpd: it only serves the files of ..\\htdocs over HTTP/1.0\r\n"
-    L"(GET and HEAD, .php sent as text), listening where ..\\conf\\extra\\httpd-port.conf says.\r\n"
+    L"(GET and HEAD, .php sent as it is, as HTML), listening where ..\\conf\\extra\\httpd-port.conf says.\r\n"
     L"Test faults: conf\\standin.ini [standin] exit_now, never_listen, exit_after_ms,\r\n"
     L"listen_delay_ms, log (or NB_STANDIN_EXIT_NOW, NB_STANDIN_NEVER_LISTEN,\r\n"
     L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG).\r\n";
@@ -202,11 +203,14 @@ bool TargetToPath(const std::string& target, std::wstring& path) {
 const char* ContentType(const std::wstring& path) {
     std::size_t dot = path.find_last_of(L'.');
     std::wstring ext = dot == std::wstring::npos ? L"" : path.substr(dot);
-    if (_wcsicmp(ext.c_str(), L".html") == 0 || _wcsicmp(ext.c_str(), L".htm") == 0) return "text/html";
+    // PHP runs no code here, but what it would send is HTML.
+    if (_wcsicmp(ext.c_str(), L".html") == 0 || _wcsicmp(ext.c_str(), L".htm") == 0 ||
+        _wcsicmp(ext.c_str(), L".php") == 0)
+        return "text/html; charset=utf-8";
     if (_wcsicmp(ext.c_str(), L".css") == 0) return "text/css";
     if (_wcsicmp(ext.c_str(), L".js") == 0) return "application/javascript";
     if (_wcsicmp(ext.c_str(), L".png") == 0) return "image/png";
-    if (_wcsicmp(ext.c_str(), L".php") == 0 || _wcsicmp(ext.c_str(), L".txt") == 0) return "text/plain; charset=utf-8";
+    if (_wcsicmp(ext.c_str(), L".txt") == 0) return "text/plain; charset=utf-8";
     return "application/octet-stream";
 }
 
