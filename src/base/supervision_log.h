@@ -1,8 +1,8 @@
 // The supervision log: logs\nbmonitor.log under the home directory, one line per event
 //   2026-12-08T23:55:01.123+09:00 1234 server-exited code=1 ran_ms=5021
 // (local time with milliseconds and UTC offset, nbmonitor's process id, the event, then
-// key=value fields; a value with a blank, a tab or a double quote, or an empty one, is put in
-// double quotes, a double quote inside doubled). UTF-8 without BOM, CR LF. When a line would
+// key=value fields; line breaks and tabs in a value become blanks, and a value with a blank
+// or a double quote, or an empty one, is put in double quotes, a double quote inside doubled). UTF-8 without BOM, CR LF. When a line would
 // take the file past 1 MiB, the file is renamed to nbmonitor.log.1 (replacing it) and a new
 // one begun; when that cannot be done the line is dropped, so the two files never pass
 // 2 MiB. It never gets in the way: nothing here shows a box, and a failure to make the

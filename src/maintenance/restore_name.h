@@ -7,6 +7,6 @@
 
 bool IsRestorableName(const std::wstring& name);
 
-// The name as the script's one argument: quoted when it holds a blank, comma, semicolon or
-// equals sign (cmd.exe's argument separators), as it is otherwise.
+// The name as the script's one argument: quoted when it holds a blank, tab, comma, semicolon
+// or equals sign (cmd.exe's argument separators), as it is otherwise.
 std::wstring RestoreArgument(const std::wstring& name);

@@ -1,7 +1,8 @@
 @echo off
 rem Restore script of the nimbara demo installation: copies backup\NAME back over
-rem htdocs\data\app.db. nbmonitor passes NAME unquoted, so a name with blanks arrives as
-rem several arguments: the whole argument text is the name (quotes, if any, are dropped).
+rem htdocs\data\app.db. nbmonitor passes NAME as the one argument, in double quotes when it
+rem holds a blank, comma, semicolon or equals sign; the whole argument text is the name
+rem (quotes, if any, are dropped), so an unquoted name with blanks works too.
 setlocal EnableExtensions DisableDelayedExpansion
 set "HOME_DIR=%~dp0.."
 set "NAME=%*"

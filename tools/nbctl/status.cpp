@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,8 @@ std::vector<unsigned long> ServerPids() {
     entry.dwSize = sizeof entry;
     if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return pids;
     do {
-        if (::_wcsicmp(entry.szExeFile, L"httpd.exe") == 0) pids.push_back(entry.th32ProcessID);
+        // Exactly the name nbmonitor ends (case included), so that these are its servers.
+        if (std::wcscmp(entry.szExeFile, L"httpd.exe") == 0) pids.push_back(entry.th32ProcessID);
     } while (::Process32NextW(snapshot.Get(), &entry));
     std::sort(pids.begin(), pids.end());
     return pids;
