@@ -234,6 +234,16 @@ nb__make_base_prefix() {
     printf '%s\n' "$stamp" >"$prefix/.nb-prefix"
 }
 
+# Wine 8 sometimes leaves a console host (conhost.exe) of the prefix running after its
+# wineserver was ended, with init as its parent: end whatever still runs with that prefix.
+nb__end_leftovers() {
+    local prefix=$1 pid
+    for pid in $(pgrep -f '^(/usr/lib/wine/wine|C:\\)' 2>/dev/null); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && kill "$pid" 2>/dev/null
+    done
+    return 0
+}
+
 # nb_prefix DIR: the prefix DIR/prefix, a copy of the shared one, made once and reused.
 nb_prefix() {
     local dir=$1
@@ -257,7 +267,7 @@ nb_prefix() {
     export NB_BROWSER_LOG=$dir/browser.log
     case ":$PATH:" in *":$dir/bin:"*) ;; *) export PATH=$dir/bin:$PATH ;; esac
     nb__wine_environment
-    nb_at_exit "WINEPREFIX='$WINEPREFIX' /usr/lib/wine/wineserver -k 2>/dev/null"
+    nb_at_exit "WINEPREFIX='$WINEPREFIX' /usr/lib/wine/wineserver -k 2>/dev/null; nb__end_leftovers '$WINEPREFIX'"
 }
 
 # ---------------------------------------------------------------------------------------------
