@@ -13,6 +13,13 @@
 #   NB_BENCH_IDLE_S   length of the idle-CPU window in seconds (default 60)
 #   NB_BENCH_PORT     default_port of the measured installation (default 28142, away from the
 #                     end-to-end tests' 27142-27160)
+#   NB_BENCH_BEFORE   a source tree of an earlier commit (e.g. a `git worktree` of it): its
+#                     nbmonitor.exe is built too and measured against this tree's, the two alike:
+#                     each in a fresh prefix of its own with nothing else in it (ports
+#                     NB_BENCH_PORT + 10 and + 20), one start and the same restarts each, one
+#                     after the other, then idle CPU of both in the same window, and once more
+#                     with the two swapped between the prefixes; the table gets their figures
+#                     side by side with the ratio (this tree against that one)
 #
 # The measured installation: wait_time 1000 ms; monitor_interval 5000 ms and restart_wait
 # 2000 ms, their defaults; the stand-in httpd.exe and the stand-in browser of
@@ -67,6 +74,15 @@ build_tree "$run_build" "$NB_WIN_TOOLCHAIN" nbmonitor httpd nbctl winprobe nbben
 if [ "$size_build" != "$run_build" ]; then
     build_tree "$size_build" "$root/cmake/mingw-i686.cmake" nbmonitor nbmintray ||
         die "32-bit build failed"
+fi
+before_src=${NB_BENCH_BEFORE:-}
+if [ -n "$before_src" ]; then
+    before_src=$(cd "$before_src" 2>/dev/null && pwd) || die "NB_BENCH_BEFORE: no folder $NB_BENCH_BEFORE"
+    before_name=$(git -C "$before_src" rev-parse --short HEAD 2>/dev/null || basename "$before_src")
+    before_build=$out/before-$NB_WINE_ARCH
+    say "building nbmonitor.exe of $before_src ($before_name) for Wine"
+    (root=$before_src build_tree "$before_build" "$before_src/cmake/${NB_WIN_TOOLCHAIN##*/}" nbmonitor) ||
+        die "build of $before_src failed"
 fi
 
 # ---------------------------------------------------------------------------------------------
@@ -138,6 +154,29 @@ R[native_files_ms]=$(sed -n 's/^CreateConf.* \([0-9.]*\) ms .*/\1/p' <<<"$native
 
 say "Wine prefix $out/run"
 nb_display >>"$log" 2>&1 || die "no X display"
+# The pair compared with NB_BENCH_BEFORE: the earlier program ("before") and this tree's
+# ("after"), each in a prefix of its own (its own wineserver, desktop and tray) with this
+# tree's stand-ins and nothing else running there, so that neither shares a shell with the
+# tray programs below. Made first, so that $out/run is the prefix of everything after.
+pair=()
+[ -n "$before_src" ] && pair=(before after)
+declare -A pair_prefix=() pair_home_win=() pair_home_unix=() pair_browser_win=() pair_pid=() pair_port=()
+for c in "${pair[@]}"; do
+    if [ "$c" = before ]; then pair_port[$c]=$((port + 10)); else pair_port[$c]=$((port + 20)); fi
+    nb_prefix "$out/$c" >>"$log" 2>&1 || die "no Wine prefix for the $c program"
+    nb_layout --build "$run_build" --set httpd.default_port="${pair_port[$c]}" \
+        --set nbmonitor.wait_time=$wait_time --set nbmonitor.monitor_interval=$interval \
+        --set httpd.restart_wait=$restart_wait >>"$log" 2>&1 || die "layout for the $c program failed"
+    if [ "$c" = before ]; then
+        cp "$before_build/nbmonitor.exe" "$NB_HOME_UNIX/bin/nbmonitor.exe" || die "no nbmonitor.exe of $before_name"
+    fi
+    pair_prefix[$c]=$WINEPREFIX
+    pair_home_win[$c]=$NB_HOME_WIN
+    pair_home_unix[$c]=$NB_HOME_UNIX
+    pair_browser_win[$c]="Z:${NB_BROWSER_LOG//\//\\}"
+    : >"$NB_BROWSER_LOG"
+    WINEPREFIX=${pair_prefix[$c]} timeout 120 wine "$run_build/tools/bin/nbctl.exe" status >>"$log" 2>&1
+done
 nb_prefix "$out/run" >>"$log" 2>&1 || die "no Wine prefix"
 nb_layout --build "$run_build" --set httpd.default_port="$port" \
     --set nbmonitor.wait_time=$wait_time --set nbmonitor.monitor_interval=$interval \
@@ -163,15 +202,15 @@ gone() {  # gone UNIX_PID: waits up to 30 s for the process to end
 # Several starts (Wine's process start varies with the machine's load); the last one also
 # times the restarts and stays up for the rest.
 n_kills=$((${#phases[@]} * kills_per_phase))
+kill_args=()
+for phase in "${phases[@]}"; do
+    for ((i = 0; i < kills_per_phase; i++)); do kill_args+=("$phase"); done
+done
 say "$n_starts starts of nbmonitor, then $n_kills restarts (about $((n_starts * 7 + n_kills * 8)) s)"
 starts=()
 for ((run = 1; run <= n_starts; run++)); do
     args=()
-    if [ $run = "$n_starts" ]; then
-        for phase in "${phases[@]}"; do
-            for ((i = 0; i < kills_per_phase; i++)); do args+=("$phase"); done
-        done
-    fi
+    [ $run = "$n_starts" ] && args=("${kill_args[@]}")
     drive session "$NB_HOME_WIN" "$browser_log_win" $interval $restart_wait "${args[@]}" >"$out/session.out"
     for k in "${!R[@]}"; do [[ $k == start_* ]] && unset "R[$k]"; done   # the last start's figures
     collect start_ <"$out/session.out"
@@ -189,6 +228,17 @@ R[start_ready_all]=$(printf '%.0f, ' "${starts[@]}" | sed 's/, $//')
 # Construction writes the server configuration and php.ini before the start sequence.
 conf_unix_ms=$(stat -c %.3Y "$home_unix/conf/extra/httpd-nb.conf" 2>/dev/null | awk '{ printf "%.1f", $1 * 1000 }')
 R[start_conf_ms]=$(awk -v a="$conf_unix_ms" -v b="${R[start_launch_unix_ms]}" 'BEGIN { printf "%.0f", a - b }')
+
+for c in "${pair[@]}"; do
+    say "$c the log ($([ "$c" = before ] && echo "$before_name" || echo "this tree")): one start of nbmonitor," \
+        "then the same $n_kills restarts (about $((7 + n_kills * 8)) s)"
+    WINEPREFIX=${pair_prefix[$c]} drive session "${pair_home_win[$c]}" "${pair_browser_win[$c]}" $interval \
+        $restart_wait "${kill_args[@]}" >"$out/session.out"
+    collect "${c}_" <"$out/session.out"
+    [ -n "${R[${c}_ready_ms]:-}" ] || die "the start of the $c program could not be timed"
+    pair_pid[$c]=$(WINEPREFIX=${pair_prefix[$c]} unix_pid "${pair_home_win[$c]}bin\\nbmonitor.exe") ||
+        die "no unix process for the $c program"
+done
 
 say "minimal tray programs"
 mintray=$run_build/bench/nbmintray.exe
@@ -229,11 +279,13 @@ say "idle CPU over $idle_s s"
 sleep 5   # the tray programs' start is not idle time
 declare -A cpu0=()
 cpu0[nbmonitor]=$(cpu_ns "$nbmonitor_pid")
+for c in "${pair[@]}"; do cpu0[$c]=$(cpu_ns "${pair_pid[$c]}"); done
 for v in "${variants[@]}"; do cpu0[$v]=$(cpu_ns "${tray_pid[$v]}"); done
 w0=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
 sleep "$idle_s"
 per_min() { awk -v d="$1" -v s="$idle_s" 'BEGIN { printf "%.1f", d / 1e6 * 60 / s }'; }
 R[idle_nbmonitor]=$(per_min $(($(cpu_ns "$nbmonitor_pid") - cpu0[nbmonitor])))
+for c in "${pair[@]}"; do R[idle_$c]=$(per_min $(($(cpu_ns "${pair_pid[$c]}") - cpu0[$c]))); done
 for v in "${variants[@]}"; do R[idle_$v]=$(per_min $(($(cpu_ns "${tray_pid[$v]}") - cpu0[$v]))); done
 w1=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
 R[idle_windows_view]="${w0:-?} -> ${w1:-?}"
@@ -243,6 +295,10 @@ stats=$(probe stats "$nbmonitor_win_pid")
 R[mem_nbmonitor_ws]=$(awk -F'\t' '$1 == "working_set" { print $2 }' <<<"$stats")
 R[mem_nbmonitor_pb]=$(awk -F'\t' '$1 == "private_bytes" { print $2 }' <<<"$stats")
 R[mem_nbmonitor_anon]=$(status_kb "$nbmonitor_pid" RssAnon)
+for c in "${pair[@]}"; do
+    R[mem_${c}_ws]=$(WINEPREFIX=${pair_prefix[$c]} probe stats "${R[${c}_pid]}" | awk -F'\t' '$1 == "working_set" { print $2 }')
+    R[mem_${c}_anon]=$(status_kb "${pair_pid[$c]}" RssAnon)
+done
 for v in "${variants[@]}"; do
     R[mem_${v}_ws]=$(probe stats "${R[tray_${v}_pid]}" | awk -F'\t' '$1 == "working_set" { print $2 }')
     R[mem_${v}_anon]=$(status_kb "${tray_pid[$v]}" RssAnon)
@@ -259,6 +315,40 @@ mem_diff=$(join -1 2 -2 2 -a 1 -e 0 -o 0,1.1,2.1 \
 say "ending nbmonitor"
 timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
 gone "$nbmonitor_pid" && R[end]="ended on nbctl exit" || R[end]="was still running 30 s after nbctl exit"
+pair_exit() {  # pair_exit PROGRAM KEY: ends the pair's program, says how in R[KEY]
+    WINEPREFIX=${pair_prefix[$1]} timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
+    gone "${pair_pid[$1]}" && R[$2]="ended on nbctl exit" || R[$2]="was still running 30 s after nbctl exit"
+}
+for c in "${pair[@]}"; do pair_exit "$c" "${c}_end"; done
+if [ ${#pair[@]} -gt 0 ]; then
+    # Two idle processes side by side differ by more than their programs do (which one ticks
+    # when, what ran before): a second window, with the two programs swapped between the
+    # prefixes and started afresh together, and the mean of the two counts.
+    say "idle CPU over $idle_s s again, the two programs swapped between their prefixes"
+    declare -A runs_in=([before]=${pair_prefix[after]} [after]=${pair_prefix[before]})
+    declare -A home_in=([before]=${pair_home_win[after]} [after]=${pair_home_win[before]})
+    cp "$before_build/nbmonitor.exe" "${pair_home_unix[after]}/bin/nbmonitor.exe" || die "cannot swap the programs"
+    cp "$run_build/nbmonitor.exe" "${pair_home_unix[before]}/bin/nbmonitor.exe" || die "cannot swap the programs"
+    for c in "${pair[@]}"; do
+        prefix=${runs_in[$c]}
+        home_win=${home_in[$c]}
+        WINEPREFIX=$prefix drive launch "${home_win}bin\\nbmonitor.exe" "" nbmonitorDlg 60000 >"$out/launch.out"
+        collect "swap_${c}_" <"$out/launch.out"
+        [ -n "${R[swap_${c}_pid]:-}" ] || die "the $c program did not start in the other prefix"
+        pair_prefix[$c]=$prefix   # for pair_exit
+        pair_pid[$c]=$(WINEPREFIX=$prefix unix_pid "${home_win}bin\\nbmonitor.exe") ||
+            die "no unix process for the $c program in the other prefix"
+    done
+    [ "${pair_pid[before]}" != "${pair_pid[after]}" ] || die "the swapped programs are one process"
+    sleep 5
+    for c in "${pair[@]}"; do cpu0[$c]=$(cpu_ns "${pair_pid[$c]}"); done
+    sleep "$idle_s"
+    for c in "${pair[@]}"; do
+        R[idle2_$c]=$(per_min $(($(cpu_ns "${pair_pid[$c]}") - cpu0[$c])))
+        R[idle_mean_$c]=$(awk -v a="${R[idle_$c]}" -v b="${R[idle2_$c]}" 'BEGIN { printf "%.2f", (a + b) / 2 }')
+    done
+    for c in "${pair[@]}"; do pair_exit "$c" "${c}_end2"; done
+fi
 # The tray programs and the rest of the prefix end with the shell (nb_prefix's exit handler).
 
 R[size32]=$(stat -c %s "$size_build/nbmonitor.exe")
@@ -285,6 +375,18 @@ else
     arch_note="the shipped 32-bit build"
 fi
 
+# phase_median PREFIX PHASE: of the kills made PHASE ms after a tick in the session whose
+# figures carry PREFIX, the median ratio to the reference, the worst ratio, and the median
+# kill's key prefix.
+phase_median() {
+    local n k
+    for ((n = 1; n <= n_kills; n++)); do
+        k=$1restart${n}_
+        [ "${R[${k}phase_ms]%.*}" = "$2" ] || continue
+        echo "$(ratio "${R[${k}page_ms]}" "${R[${k}expected_ms]}") $k"
+    done | sort -n | awk '{ r[NR] = $1; k[NR] = $2 } END { m = int((NR + 1) / 2); print r[m], r[NR], k[m] }'
+}
+
 {
     echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu_model), Linux $(uname -r)," \
         "$(wine --version 2>/dev/null), Wine running $arch_note; load average at the end" \
@@ -296,25 +398,39 @@ fi
     r3=$(ratio "${R[start_ready_median]}" $((3 * wait_time)))
     echo "| Start to ready, against the sleeps actually made (first readiness attempt fails) | $(ms "${R[start_ready_median]}") | 3 × wait_time = $((3 * wait_time)) ms | $r3 | | |"
     for phase in "${phases[@]}"; do
-        # The median kill of this phase (by ratio), and the worst ratio.
-        read -r rr worst k < <(for ((n = 1; n <= n_kills; n++)); do
-            k=start_restart${n}_
-            [ "${R[${k}phase_ms]%.*}" = "$phase" ] || continue
-            echo "$(ratio "${R[${k}page_ms]}" "${R[${k}expected_ms]}") $k"
-        done | sort -n | awk '{ r[NR] = $1; k[NR] = $2 } END { m = int((NR + 1) / 2); print r[m], r[NR], k[m] }')
+        read -r rr worst k < <(phase_median start_ "$phase")
         echo "| Restart, server killed $phase ms after a tick (median of $kills_per_phase, worst $worst) | $(ms "${R[${k}page_ms]}") | next tick $(ms "${R[${k}tick_wait_ms]}") + 2000 + restart_wait $restart_wait = $(ms "${R[${k}expected_ms]}") | $rr | ≤ 1.05 | $(verdict "$rr" 1.05) |"
     done
     echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
     echo "| Working set against nbmintray doing the same system actions | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray (all) $(mb "${R[mem_all_ws]}") | $(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_all_ws]}") | | |"
     echo "| Private resident memory (RssAnon) | $(kb_mb "${R[mem_nbmonitor_anon]}") | nbmintray $(kb_mb "${R[mem_bare_anon]}") | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
     echo "| Exe size, 32-bit (shipped) | ${R[size32]} B | 400 KB = 409600 B | $size_ratio | ≤ 1 | $(verdict "$size_ratio" 1) |"
-    echo "| Exe size, x86_64 | ${R[size64]} B | nbmintray ${R[size64_tray]} B (32-bit ${R[size32_tray]} B) | | | |"
+    if [ "$size_build" != "$run_build" ]; then
+        echo "| Exe size, x86_64 | ${R[size64]} B | nbmintray ${R[size64_tray]} B (32-bit ${R[size32_tray]} B) | | | |"
+    else
+        echo "| Exe size of nbmintray, 32-bit | ${R[size32_tray]} B | | | | |"
+    fi
     echo "| Idle CPU over $idle_s s (monitor_interval $interval ms) | ${R[idle_nbmonitor]} ms/min | nbmintray ${R[idle_bare]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_bare]}") | ≤ 20 ms/min | $(verdict "${R[idle_nbmonitor]}" 20) |"
     echo "| Idle CPU against nbmintray with the same 5 s tick and icon re-send | ${R[idle_nbmonitor]} ms/min | nbmintray (timer + icon) ${R[idle_ticon]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_ticon]}") | | |"
     echo "| Port probe past 200 taken ports, native | ${R[native_probe_ms]} ms | | | | |"
     echo "| Port probe past 200 taken ports, Wine | ${R[wine_probe_ms]} ms | native ${R[native_probe_ms]} ms | $probe_ratio | | |"
     echo "| CreateConf + php.ini, 150 KB template, native | ${R[native_files_ms]} ms | | | | |"
     echo "| CreateConf + php.ini, 150 KB template, Wine | ${R[wine_files_ms]} ms | native ${R[native_files_ms]} ms | $files_ratio | | |"
+    us_ratio=$(ratio "${R[wine_log_line_median_us]}" 1000)
+    echo "| Supervision log, one line under Wine (\`slog::Write\`, median of 1000; mean ${R[wine_log_line_mean_us]} µs, worst ${R[wine_log_line_max_us]} µs) | ${R[wine_log_line_median_us]} µs | 1 ms | $us_ratio | ≤ 0.5 (well under 1 ms) | $(verdict "$us_ratio" 0.5) |"
+    us_ratio=$(ratio "${R[wine_log_crossing_mean_us]}" 1000)
+    echo "| Supervision log, mean of 1000 lines with one rotation among them (worst ${R[wine_log_crossing_max_us]} µs) | ${R[wine_log_crossing_mean_us]} µs | 1 ms | $us_ratio | ≤ 0.5 (well under 1 ms) | $(verdict "$us_ratio" 0.5) |"
+    echo "| Supervision log, the line that rotates the file (median of 20) | ${R[wine_log_rotate_median_us]} µs | 1 ms | $(ratio "${R[wine_log_rotate_median_us]}" 1000) | | |"
+    if [ -n "$before_src" ]; then
+        for phase in "${phases[@]}"; do
+            read -r ra _ ka < <(phase_median after_ "$phase")
+            read -r rb _ kb < <(phase_median before_ "$phase")
+            rc=$(ratio "$ra" "$rb")
+            echo "| Restart with the log, killed $phase ms after a tick: median of $kills_per_phase kills' ratio to their reference | $ra ($(ms "${R[${ka}page_ms]}")) | before the log ($before_name) $rb ($(ms "${R[${kb}page_ms]}")) | $rc | ≤ 1.02 | $(verdict "$rc" 1.02) |"
+        done
+        rc=$(ratio "${R[idle_mean_after]}" "${R[idle_mean_before]}")
+        echo "| Idle CPU with the log: mean of two windows of $idle_s s, both programs running in each, swapped between their prefixes in between | ${R[idle_mean_after]} ms/min | before the log ($before_name) ${R[idle_mean_before]} ms/min | $rc | ≤ 1.02 | $(verdict "$rc" 1.02) |"
+    fi
     echo
     echo "Details:"
     echo
@@ -336,6 +452,24 @@ fi
             "$(ratio "${R[${k}page_ms]}" "${R[${k}expected_ms]}"); the new process appeared" \
             "${R[${k}tick_check_ms]} ms later than predicted tick + 2000 + restart_wait; port ${R[${k}port]}."
     done
+    if [ -n "$before_src" ]; then
+        all_ratios() {  # every kill's ratio to its reference, in order
+            local n
+            for ((n = 1; n <= n_kills; n++)); do
+                printf '%s ' "$(ratio "${R[$1restart${n}_page_ms]}" "${R[$1restart${n}_expected_ms]}")"
+            done
+        }
+        echo "- With the log against before it ($before_name, $before_src), each in a prefix of its own" \
+            "(ports ${pair_port[after]} and ${pair_port[before]}), one start each: window nbmonitorDlg" \
+            "${R[after_ready_ms]} against ${R[before_ready_ms]} ms after CreateProcess; restarts (killed" \
+            "${phases[*]} ms after a tick, $kills_per_phase each) at ratios $(all_ratios after_)against" \
+            "$(all_ratios before_)before the log; working set / RssAnon $(mb "${R[mem_after_ws]}") /" \
+            "$(kb_mb "${R[mem_after_anon]}") against $(mb "${R[mem_before_ws]}") / $(kb_mb "${R[mem_before_anon]}");" \
+            "idle CPU in the first window ${R[idle_after]} against ${R[idle_before]} ms/min (ratio" \
+            "$(ratio "${R[idle_after]}" "${R[idle_before]}")), in the second, swapped, ${R[idle2_after]} against" \
+            "${R[idle2_before]} ms/min ($(ratio "${R[idle2_after]}" "${R[idle2_before]}")). With the log it" \
+            "${R[after_end]} and ${R[after_end2]}, before the log ${R[before_end]} and ${R[before_end2]}."
+    fi
     echo "- CreatePortConf alone (the listen file every restart writes, with its flush and rename)" \
         "under Wine: best ${R[wine_portconf_best_ms]} ms, median ${R[wine_portconf_median_ms]} ms of 20."
     echo "- nbmintray variants, each adding one of nbmonitor's actions (working set / RssAnon / idle CPU):"

@@ -2,8 +2,12 @@
 // the Windows twin of bench/native_bench.cpp. The probe runs CApacheControl::PortCheck past
 // 200 ports held by listeners of this process; the writers run CreateConf and the php.ini
 // regeneration from a 150 KB template in a scratch folder, and CreatePortConf alone (the
-// file every restart writes). Best of 20 rounds each; the listen file also as a median.
-// Prints "key value" lines (times in milliseconds) and exits 0, or 1 when a result is wrong.
+// file every restart writes). Best of 20 rounds each; the listen file also as a median. Then
+// slog::Write, as nbmonitor writes its supervision log: 1000 lines into a new file (median,
+// mean and worst per line), 1000 lines among which the file passes 1 MiB once (mean), and the
+// line that rotates the file alone (median of 20).
+// Prints "key value" lines (times in milliseconds, the log's in microseconds) and exits 0, or
+// 1 when a result is wrong.
 #include "platform/win32/windows_support.h"
 
 #include <algorithm>
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "app/nbmonitor_app.h"
+#include "base/supervision_log.h"
 #include "platform/win32/win32_platform.h"
 #include "server/apache_control.h"
 #include "server/php_ini.h"
@@ -21,6 +26,7 @@ namespace {
 
 const int kTaken = 200;
 const int kRounds = 20;
+const int kLogLines = 1000;
 
 SOCKET Listener(uint16_t port) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -84,6 +90,87 @@ void RemoveTree(const std::wstring& folder) {
         ::FindClose(find);
     }
     ::RemoveDirectoryW(folder.c_str());
+}
+
+// A line of the kind every restart writes four of (server-exited, config, server-start,
+// restart); the time it took in microseconds.
+const wchar_t kServerCmd[] = L"C:\\nimbara\\\\bin\\httpd.exe";
+
+double TimedLogLine() {
+    double t0 = NowMs();
+    slog::Write("server-start", {{"cmd", kServerCmd}, {"pid", 1234u}, {"port", 28142u}});
+    return (NowMs() - t0) * 1000.0;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Mean(const std::vector<double>& v) {
+    double sum = 0;
+    for (double x : v) sum += x;
+    return sum / static_cast<double>(v.size());
+}
+
+// The supervision log's figures; false (and an error line) when the files are not as the
+// writer should have left them.
+bool LogBench(const std::wstring& home) {
+    nb::IPlatform& os = nb::Os();
+    slog::Open(home + L"\\");
+    const std::wstring path = slog::Path();
+    const std::size_t lineBytes =
+        slog::FormatLine(os.Now(), os.CurrentProcessId(), "server-start",
+                         {{"cmd", kServerCmd}, {"pid", 1234u}, {"port", 28142u}})
+            .size();
+
+    // A new file in a folder that does not exist yet: the first line makes the folder.
+    std::vector<double> plain;
+    for (int i = 0; i < kLogLines; ++i) plain.push_back(TimedLogLine());
+    if (os.FileSize(path) != static_cast<int64_t>(kLogLines * lineBytes)) {
+        std::printf("error the log holds %lld bytes after %d lines of %u\n",
+                    static_cast<long long>(os.FileSize(path)), kLogLines, static_cast<unsigned>(lineBytes));
+        return false;
+    }
+
+    // 1000 lines that take the file past the bound half-way.
+    const std::string old(slog::kRotateBytes - kLogLines / 2 * lineBytes, '#');
+    std::vector<double> crossing;
+    if (!WriteFileBytes(path, old)) {
+        std::printf("error cannot write %u bytes into the log\n", static_cast<unsigned>(old.size()));
+        return false;
+    }
+    for (int i = 0; i < kLogLines; ++i) crossing.push_back(TimedLogLine());
+    if (os.FileSize(path + L".1") < static_cast<int64_t>(old.size()) ||
+        os.FileSize(path) >= static_cast<int64_t>(old.size())) {
+        std::printf("error no rotation: log %lld bytes, rotated %lld\n", static_cast<long long>(os.FileSize(path)),
+                    static_cast<long long>(os.FileSize(path + L".1")));
+        return false;
+    }
+
+    // The rotating line alone: the file one line short of the bound, nbmonitor.log.1 there.
+    const std::string full(slog::kRotateBytes - lineBytes / 2, '#');
+    std::vector<double> rotating;
+    for (int r = 0; r < kRounds; ++r) {
+        if (!WriteFileBytes(path, full)) {
+            std::printf("error cannot fill the log\n");
+            return false;
+        }
+        rotating.push_back(TimedLogLine());
+        if (os.FileSize(path) != static_cast<int64_t>(lineBytes)) {
+            std::printf("error the rotating line left %lld bytes\n", static_cast<long long>(os.FileSize(path)));
+            return false;
+        }
+    }
+
+    std::printf("log_line_bytes %u\n", static_cast<unsigned>(lineBytes));
+    std::printf("log_line_median_us %.1f\n", Median(plain));
+    std::printf("log_line_mean_us %.1f\n", Mean(plain));
+    std::printf("log_line_max_us %.1f\n", *std::max_element(plain.begin(), plain.end()));
+    std::printf("log_crossing_mean_us %.1f\n", Mean(crossing));
+    std::printf("log_crossing_max_us %.1f\n", *std::max_element(crossing.begin(), crossing.end()));
+    std::printf("log_rotate_median_us %.1f\n", Median(rotating));
+    return true;
 }
 
 }  // namespace
@@ -169,10 +256,11 @@ int wmain() {
         }
     }
     std::sort(listenTimes.begin(), listenTimes.end());
+    bool logOk = LogBench(home);
     RemoveTree(home);
     std::printf("files_ms %.3f\n", bestFiles);
     std::printf("portconf_best_ms %.3f\n", listenTimes.front());
     std::printf("portconf_median_ms %.3f\n", listenTimes[listenTimes.size() / 2]);
     std::printf("template_bytes %u\n", static_cast<unsigned>(tpl.size()));
-    return 0;
+    return logOk ? 0 : 1;
 }
