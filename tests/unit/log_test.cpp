@@ -132,3 +132,24 @@ TEST_F(LogTest, ALogThatCannotBeWrittenChangesNothingElse) {
     EXPECT_EQ(run(false), with);
     EXPECT_GT(with.size(), 20u);
 }
+
+TEST_F(LogTest, ExitReasonTellsTheTrayMenuFromAWindowCommand) {
+    for (bool fromMenu : {true, false}) {
+        CMainDlg dlg(app);
+        dlg.Create();
+        nb::WindowId w = dlg.GetSafeHwnd();
+        if (fromMenu) {
+            // The menu's command arrives before the WM_NULL posted after the menu.
+            os.onMenu = [&] { os.SendMsg(w, WM_COMMAND, ID_TRAY_EXIT, 0); };
+            os.SendMsg(w, WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN);
+        } else {
+            os.onMenu = nullptr;
+            os.SendMsg(w, WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN);  // a menu closed without a choice
+            os.SendMsg(w, WM_NULL, 0, 0);
+            os.SendMsg(w, WM_COMMAND, ID_TRAY_EXIT, 0);  // then, say, nbctl exit
+        }
+        dlg.DestroyWindow();
+        EXPECT_EQ(os.LogLines().back(), kStamp + "exit reason=" + (fromMenu ? "menu" : "command") +
+                                            " servers_ended=0");
+    }
+}
