@@ -213,7 +213,10 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
 }
 
 void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning) {
-    slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}, {"meaning", meaning}});
+    if (meaning.empty())
+        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}});
+    else
+        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}, {"meaning", meaning}});
     if (m_crashBalloon == 0) return;
     // A record of its own: m_nid stays as the icon's last fill, for NIM_DELETE.
     nb::NotifyIconRecord balloon = m_nid;

@@ -15,6 +15,7 @@ import faults  # noqa: E402,F401
 import launching  # noqa: E402,F401
 import control  # noqa: E402,F401
 import supervision_log  # noqa: E402,F401
+import health  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(cases.main())
