@@ -229,7 +229,7 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
 
 void CMainDlg::OnHealthTick() {
     // A dead server is the monitor tick's to restart; a restart's own box may be up.
-    if (m_restarting || !ServerRunning()) return;
+    if (!m_health.On() || m_restarting || !ServerRunning()) return;
     OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port));
 }
 
