@@ -541,8 +541,8 @@ phase_median() {
     echo "- The health check's pair (this tree's program twice, ports ${hp_port[plain]} and ${hp_port[health]}):" \
         "with health_interval $health_ms ${R[idle_hp_health]} ms/min in the first window, ${R[idle2_hp_plain]} in the second" \
         "(other prefix); with 0 ${R[idle_hp_plain]} and ${R[idle2_hp_health]} ms/min. The first window's" \
-        "log has ${R[hp_health_checks]} health lines (health-ok is written once, while the server keeps" \
-        "answering); health-failed in both windows: ${R[hp_health_failed]}. The programs" \
+        "log holds ${R[hp_health_checks]} line(s) of the check (health-ok is written once, while the server" \
+        "keeps answering); health-failed in both windows: ${R[hp_health_failed]}. The programs" \
         "${R[hp_end1_plain]}, ${R[hp_end1_health]}, ${R[hp_end2_plain]}, ${R[hp_end2_health]}."
     echo "- CreatePortConf alone (the listen file every restart writes, with its flush and rename)" \
         "under Wine: best ${R[wine_portconf_best_ms]} ms, median ${R[wine_portconf_median_ms]} ms of 20."
