@@ -108,6 +108,10 @@ void CHealthCheck::Reset() {
     m_healthySaid = false;
 }
 
+void CHealthCheck::Rearm() {
+    if (On()) nb::Os().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
+}
+
 void CHealthCheck::Stop() {
     if (!On()) return;
     Drop();

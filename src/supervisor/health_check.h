@@ -33,6 +33,9 @@ public:
     Outcome OnTimeout();
     // A restart: the waiting check, if any, is dropped and the failures are forgotten.
     void Reset();
+    // After a restart: the new server's first check comes a whole interval after its launch,
+    // not at a tick that fell due while the restart slept.
+    void Rearm();
     // The window goes: both timers, and the waiting check.
     void Stop();
     // Enough failures in a row for a restart.

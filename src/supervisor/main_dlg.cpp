@@ -254,6 +254,7 @@ void CMainDlg::RestartServer() {
     m_restarting = true;
     m_health.Reset();
     m_apache.Restart();
+    m_health.Rearm();
     m_restarting = false;
 }
 

@@ -118,14 +118,16 @@ TEST_F(HealthTest, FailuresResetOnAnAnswerAndAtEveryRestart) {
     HealthyCheck();
     FailingCheck("timeout");
     EXPECT_TRUE(Events("server-hung").empty());
-    // A check waits when the monitor finds the server dead: it is dropped with the restart.
+    // A check waits when the monitor finds the server dead: it is dropped with the restart,
+    // and the new server's first check comes a whole interval after its launch.
     Tick(TIMER_HEALTH);
     nb::SocketRef waiting = 0x6000 + checks++;
     KillServer();
     os.Clear();
     Tick(1);
     EXPECT_THAT(Health(), ElementsAre("CloseSocket " + Hex(waiting), "KillTimer " + Hex(w) + " 73",
-                                      "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\"));
+                                      "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\",
+                                      "SetTimer " + Hex(w) + " 72 1000"));
     socket = waiting;
     Event(FD_CONNECT);  // queued before the restart: ignored
     EXPECT_TRUE(os.Only({"SocketSend"}).empty());
