@@ -21,6 +21,7 @@ using WindowId = std::uintptr_t;     // HWND
 using ProcessRef = std::uintptr_t;   // process HANDLE
 using ImageListRef = std::uintptr_t; // HIMAGELIST
 using IconRef = std::uintptr_t;      // HICON
+using SocketRef = std::uintptr_t;    // SOCKET
 
 struct FindEntry {
     std::wstring name;
@@ -42,6 +43,10 @@ struct NotifyIconRecord {
     uint32_t uCallbackMessage = 0;
     int iconId = 0;
     std::wstring tip;
+    // A balloon, used only when uFlags holds NIF_INFO.
+    std::wstring info;
+    std::wstring infoTitle;
+    uint32_t infoFlags = 0;
 };
 
 // Outcome of opening a listening socket on one port (socket, bind, listen, close).
@@ -145,6 +150,18 @@ public:
                                     int backlog) = 0;
     // One TCP connection attempt on a fresh socket, closed again at once.
     virtual int TryConnect(const char* ipv4Address, uint16_t port) = 0;
+    // A TCP connection begun without waiting: a non-blocking socket whose connect, read and
+    // close events arrive at hwnd as message msg (WSAAsyncSelect: wParam the socket, the low
+    // word of lParam the event FD_*, its high word the error). The caller owns *socket
+    // (ScopedSocketRef). 0 when the attempt could not even begin.
+    virtual int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
+                             uint16_t port, SocketRef* socket) = 0;
+    // Bytes sent (possibly fewer than given), -1 on failure.
+    virtual int SocketSend(SocketRef socket, const std::string& bytes) = 0;
+    // Appends what has arrived, at most maxBytes; returns their number, 0 when the peer has
+    // closed, -1 when nothing is there now or the connection failed.
+    virtual int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) = 0;
+    virtual void CloseSocket(SocketRef socket) = 0;
 
     // --- processes -----------------------------------------------------------------------
     // CreateProcessW with a hidden window, no inherited handles and NORMAL_PRIORITY_CLASS.
@@ -262,5 +279,13 @@ struct IconTraits {
     static void Close(Handle h) { Os().DestroyIconRef(h); }
 };
 using ScopedIcon = ScopedHandle<IconTraits>;
+
+struct SocketRefTraits {
+    using Handle = SocketRef;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle h) { return h != 0; }
+    static void Close(Handle h) { Os().CloseSocket(h); }
+};
+using ScopedSocketRef = ScopedHandle<SocketRefTraits>;
 
 }  // namespace nb

@@ -52,6 +52,13 @@ constexpr uint32_t NIM_DELETE = 2;
 constexpr uint32_t NIF_MESSAGE = 0x1;
 constexpr uint32_t NIF_ICON = 0x2;
 constexpr uint32_t NIF_TIP = 0x4;
+constexpr uint32_t NIF_INFO = 0x10;
+constexpr uint32_t NIIF_INFO = 0x1;
+constexpr uint32_t NIIF_WARNING = 0x2;
+
+constexpr uint32_t FD_READ = 0x01;
+constexpr uint32_t FD_CONNECT = 0x10;
+constexpr uint32_t FD_CLOSE = 0x20;
 
 constexpr uint32_t TPM_RIGHTBUTTON = 0x0002;
 

@@ -7,6 +7,8 @@
 
 #include "base/framework.h"
 #include "server/apache_control.h"
+#include "supervisor/crash_loop.h"
+#include "supervisor/health_check.h"
 
 constexpr std::uintptr_t TIMER_MONITOR = 1;
 constexpr std::uintptr_t TIMER_BACKUP = 2;
@@ -45,6 +47,9 @@ public:
     uint32_t m_taskbarCreated = 0;
     std::wstring m_home;
     int m_debug = 0;
+    CHealthCheck m_health;
+    CCrashLoop m_crashLoop;
+    int m_crashBalloon = 0;
 
 protected:
     bool OnInitDialog() override;
@@ -58,6 +63,13 @@ private:
     bool ServerRunning(uint32_t* exitCode = nullptr, bool* known = nullptr) const;
     void Pause();
     void LogStart();
+    // The dead server's restart of a monitor tick: red icon, the fixed pause, Restart.
+    void RestartServer();
+    // A server died (code and meaning as logged) or was found hung: a crash loop's notice.
+    void NoteFailure(const std::wstring& code, const std::wstring& meaning);
+    void OnHealthTick();
+    void OnHealthOutcome(CHealthCheck::Outcome outcome);
+    std::intptr_t OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp);
 
     std::intptr_t OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnTimerMsg(std::uintptr_t wp, std::intptr_t lp);
@@ -78,4 +90,6 @@ namespace supervisor_text {
 constexpr const wchar_t* kNotReady =
     L"正常に動作を開始することができませんでした。\nNimbaraを終了します。";
 constexpr const wchar_t* kTip = L"Nimbara";
+// The crash loop's balloon; the log's path follows it.
+constexpr const wchar_t* kCrashLoop = L"Webサーバーが停止を繰り返しています。\nログ: ";
 }  // namespace supervisor_text

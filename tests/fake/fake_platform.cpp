@@ -258,6 +258,37 @@ int FakePlatform::TryConnect(const char* address, uint16_t port) {
     return connectAnswers(port) ? 1 : 0;
 }
 
+int FakePlatform::BeginConnect(nb::WindowId hwnd, uint32_t msg, const char* address, uint16_t port,
+                               nb::SocketRef* socket) {
+    Log("BeginConnect " + Hex(hwnd) + " " + std::to_string(msg) + " " + address + ":" +
+        std::to_string(port));
+    if (beginConnectFails) return 0;
+    ++liveSockets;
+    *socket = nextSocket_++;
+    return 1;
+}
+
+int FakePlatform::SocketSend(nb::SocketRef socket, const std::string& bytes) {
+    Log("SocketSend " + Hex(socket) + " " + bytes);
+    return static_cast<int>(bytes.size());
+}
+
+int FakePlatform::SocketReceive(nb::SocketRef, std::string& bytes, std::size_t maxBytes) {
+    if (received.empty()) return -1;
+    std::string next = received.front().substr(0, maxBytes);
+    if (next.size() == received.front().size())
+        received.pop_front();
+    else
+        received.front().erase(0, maxBytes);
+    bytes += next;
+    return static_cast<int>(next.size());
+}
+
+void FakePlatform::CloseSocket(nb::SocketRef socket) {
+    Log("CloseSocket " + Hex(socket));
+    --liveSockets;
+}
+
 int FakePlatform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
                                       nb::ProcessRef* process, uint32_t* pid) {
     Log("CreateProcess " + U8(cmdLine) + " dir=" + U8(dir));
@@ -358,7 +389,11 @@ uint32_t FakePlatform::RegisterMessage(const std::wstring& name) {
 
 int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
     static const char* ops[] = {"ADD", "MODIFY", "DELETE"};
-    Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId));
+    std::string balloon;
+    if (r.uFlags & NIF_INFO)
+        balloon = " info=" + Hex(r.infoFlags) + " " + U8(r.infoTitle) + ": " + U8(r.info);
+    Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId) +
+        balloon);
     lastNid = r;
     return 1;
 }

@@ -62,6 +62,11 @@ public:
     std::set<uint16_t> listenFailPorts;   // bind works, listen fails
     int probes = 0;
     std::function<bool(uint16_t port)> connectAnswers = [](uint16_t) { return true; };
+    // Connections begun without waiting: whether they begin, and what each receive gives in
+    // turn (an empty string: the peer has closed; none left: nothing there now).
+    bool beginConnectFails = false;
+    std::deque<std::string> received;
+    int liveSockets = 0;
 
     // Processes.
     std::deque<bool> createResults;       // next CreateProcess outcomes; empty: succeed
@@ -138,6 +143,11 @@ public:
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
     nb::ProbeResult ProbeListen(const std::string& address, uint16_t port, int backlog) override;
     int TryConnect(const char* address, uint16_t port) override;
+    int BeginConnect(nb::WindowId hwnd, uint32_t msg, const char* address, uint16_t port,
+                     nb::SocketRef* socket) override;
+    int SocketSend(nb::SocketRef socket, const std::string& bytes) override;
+    int SocketReceive(nb::SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
+    void CloseSocket(nb::SocketRef socket) override;
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
                             nb::ProcessRef* process, uint32_t* pid) override;
     int QueryExitCode(nb::ProcessRef process, uint32_t* code) override;
@@ -202,5 +212,6 @@ private:
 
     nb::WindowId nextWindow_ = 0x101;
     nb::ProcessRef nextProcess_ = 0x1000;
+    nb::SocketRef nextSocket_ = 0x6000;
     nb::WindowId mainWindow = 0;
 };

@@ -13,6 +13,8 @@
 //   never_listen=1      NB_STANDIN_NEVER_LISTEN     stay alive but never open the port
 //   exit_after_ms=N     NB_STANDIN_EXIT_AFTER_MS    end N ms after the start (exit code 4)
 //   listen_delay_ms=N   NB_STANDIN_LISTEN_DELAY_MS  open the port only after N ms
+//   hang=1              NB_STANDIN_HANG             keep the port open but never answer:
+//   hang_after_ms=N     NB_STANDIN_HANG_AFTER_MS    from the start, or N ms after it
 //   log=PATH            NB_STANDIN_LOG              append "pid=<id> listen=<addr>:<port>
 //                                                   cwd=<current folder>" per start (a
 //                                                   relative path is taken from the
@@ -36,7 +38,8 @@ const wchar_t kHelp[] =
     L"(GET and HEAD, .php sent as it is, as HTML), listening where ..\\conf\\extra\\httpd-port.conf says.\r\n"
     L"Test faults: conf\\standin.ini [standin] exit_now, never_listen, exit_after_ms,\r\n"
     L"listen_delay_ms, log (or NB_STANDIN_EXIT_NOW, NB_STANDIN_NEVER_LISTEN,\r\n"
-    L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG).\r\n";
+    L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG);\r\n"
+    L"hang, hang_after_ms (NB_STANDIN_HANG, NB_STANDIN_HANG_AFTER_MS).\r\n";
 
 const DWORD kIoTimeoutMs = 3000;    // per recv/send; a silent client is dropped after this
 const int kMaxRequestBytes = 8192;
@@ -97,6 +100,30 @@ Faults ReadFaults() {
     if (!f.log.empty() && f.log.find(L':') == std::wstring::npos && f.log[0] != L'\\')
         f.log = g_home + L"\\" + f.log;
     return f;
+}
+
+// The hang: whether connections are taken and then held without an answer, and from when.
+struct Hang {
+    bool on = false;
+    DWORD afterMs = 0;
+};
+
+Hang ReadHang() {
+    Hang h;
+    const std::wstring after = Setting(L"hang_after_ms", L"NB_STANDIN_HANG_AFTER_MS");
+    h.afterMs = Number(after);
+    h.on = Number(Setting(L"hang", L"NB_STANDIN_HANG")) != 0 || h.afterMs > 0;
+    return h;
+}
+
+// A hung server: the connection is taken and kept, never read nor answered. The oldest is
+// let go once many are held.
+void Hold(SOCKET client) {
+    static SOCKET held[256];
+    static unsigned next = 0;
+    SOCKET& slot = held[next++ % 256];
+    if (slot != 0) ::closesocket(slot);
+    slot = client;
 }
 
 // "Listen 127.0.0.1:27142" or "Listen 27142"; the first such line counts.
@@ -305,6 +332,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
     }
     g_home = ExeFolder() + L"\\..";
     const Faults faults = ReadFaults();
+    const Hang hang = ReadHang();
+    const DWORD started = ::GetTickCount();
 
     std::string address;
     unsigned port = 0;
@@ -336,6 +365,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
         SOCKET client = ::accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) {
             ::Sleep(10);
+            continue;
+        }
+        if (hang.on && ::GetTickCount() - started >= hang.afterMs) {
+            Hold(client);
             continue;
         }
         Serve(client);

@@ -61,7 +61,9 @@ void Usage(std::FILE* out) {
     for (const nbctl::Command& c : nbctl::kCommands)
         std::fprintf(out, "  %-11s %s\n", nbctl::Utf8(c.word).c_str(), c.summary);
     std::fputs("  status      nbmonitor's pid and home, its port, the httpd.exe processes, whether\n"
-               "              http://localhost:<port>/index.php answers, the last 5 lines of the log;\n"
+               "              http://localhost:<port>/index.php answers, the health check, the last\n"
+               "              server exit and its meaning, the restarts of the last hour, the crash\n"
+               "              loop, the newest backup, the last 5 lines of the log;\n"
                "              --json: the same as one JSON object. Exit status 0 when it runs and\n"
                "              the page answers, 3 when it runs and the page does not, 1 when it\n"
                "              does not run\n"

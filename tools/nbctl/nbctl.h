@@ -42,6 +42,10 @@ std::wstring LogPath(const std::wstring& home);
 // one holds fewer; false when neither file can be read.
 bool LastLogLines(const std::wstring& home, std::size_t n, std::vector<std::string>* lines);
 
+// What status tells from the log and the backup folder: JSON members (each led by a comma)
+// or text rows.
+std::string StatusHistory(const std::wstring& home, bool json);
+
 int StatusCommand(bool json);
 int LogCommand(std::size_t n, bool follow);
 

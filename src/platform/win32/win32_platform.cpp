@@ -307,6 +307,40 @@ int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
 
+int Win32Platform::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
+                                uint16_t port, SocketRef* socket) {
+    ScopedSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return 0;
+    // WSAAsyncSelect also makes the socket non-blocking, so connect returns at once.
+    if (::WSAAsyncSelect(s.Get(), H(hwnd), msg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
+        return 0;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
+    addr.sin_port = ::htons(port);
+    if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR &&
+        ::WSAGetLastError() != WSAEWOULDBLOCK)
+        return 0;
+    *socket = static_cast<SocketRef>(s.Release());
+    return 1;
+}
+
+int Win32Platform::SocketSend(SocketRef socket, const std::string& bytes) {
+    int n = ::send(static_cast<SOCKET>(socket), bytes.data(), static_cast<int>(bytes.size()), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Win32Platform::SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) {
+    char buffer[512];
+    int want = static_cast<int>(maxBytes < sizeof buffer ? maxBytes : sizeof buffer);
+    int n = ::recv(static_cast<SOCKET>(socket), buffer, want, 0);
+    if (n == SOCKET_ERROR) return -1;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    return n;
+}
+
+void Win32Platform::CloseSocket(SocketRef socket) { ::closesocket(static_cast<SOCKET>(socket)); }
+
 // --- processes ---------------------------------------------------------------------------
 
 int Win32Platform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
@@ -428,6 +462,11 @@ int Win32Platform::NotifyIcon(uint32_t operation, const NotifyIconRecord& record
     nid.uCallbackMessage = record.uCallbackMessage;
     nid.hIcon = record.iconId != 0 ? static_cast<HICON>(LoadedIcon(record.iconId)) : nullptr;
     std::wcsncpy(nid.szTip, record.tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
+    if (record.uFlags & NIF_INFO) {
+        std::wcsncpy(nid.szInfo, record.info.c_str(), ARRAYSIZE(nid.szInfo) - 1);
+        std::wcsncpy(nid.szInfoTitle, record.infoTitle.c_str(), ARRAYSIZE(nid.szInfoTitle) - 1);
+        nid.dwInfoFlags = record.infoFlags;
+    }
     return ::Shell_NotifyIconW(operation, &nid) ? 1 : 0;
 }
 

@@ -51,6 +51,11 @@ public:
     // sockets
     ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
     int TryConnect(const char* ipv4Address, uint16_t port) override;
+    int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
+                     SocketRef* socket) override;
+    int SocketSend(SocketRef socket, const std::string& bytes) override;
+    int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
+    void CloseSocket(SocketRef socket) override;
 
     // processes
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
