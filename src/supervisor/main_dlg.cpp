@@ -45,7 +45,7 @@ int CMainDlg::GetHomeDir(std::wstring& home) {
 int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
 
 void CMainDlg::LogStart() {
-    // The two pauses are read again at every use; these are their values now.
+    // The two pauses and stop_timeout are read again at every use; these are their values now.
     slog::Write("start", {{"version", L"" NB_VERSION_TEXT},
                           {"home", m_home},
                           {"settings", m_app.SettingsPath()},
@@ -53,6 +53,7 @@ void CMainDlg::LogStart() {
                           {"httpd.default_address", m_apache.m_address},
                           {"httpd.debug", m_apache.m_debug},
                           {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
+                          {"httpd.stop_timeout", m_apache.StopTimeout()},
                           {"nbmonitor.monitor_interval", m_timers[0].interval},
                           {"nbmonitor.backup_interval", m_timers[1].interval},
                           {"nbmonitor.debug", m_debug},
@@ -150,8 +151,10 @@ void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
 }
 
 void CMainDlg::Shutdown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
     nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    int ended = m_apache.TerminateHttpd();
+    int ended = m_apache.TerminateHttpd(m_apache.StopTimeout());
     nb::Os().StopTimer(m_hWnd, m_timers[0].id);
     nb::Os().StopTimer(m_hWnd, m_timers[1].id);
     slog::Write("exit", {{"reason", m_exitReason}, {"servers_ended", ended}});
@@ -161,7 +164,7 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
     if (id == m_timers[0].id) {
         // A restart's failure box runs a nested loop in which ticks keep coming; a tick
         // then must not start a second restart inside the first.
-        if (m_restarting) return;
+        if (m_restarting || m_shutDown) return;
         uint32_t code = 0;
         bool known = false;
         if (ServerRunning(&code, &known)) {
@@ -219,6 +222,7 @@ bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
         {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
         {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
         {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
+        {WM_ENDSESSION, 0, &CMainDlg::OnEndSessionMsg},
     };
     return DispatchTable(this, table, msg, wp, lp, result);
 }
