@@ -12,14 +12,14 @@ from harness import Failure, Installation, Supervisor, case, http_get, wait_unti
 
 # Every DLL that nbmonitor loads by name after it has begun, through a start, the tray menu,
 # the restore dialog and the About box (Wine's +loaddll trace; with dwmapi and winmm, which
-# Windows' visual styles and shell may load, and msacm32, which winmm brings). With native
+# the visual styles and the shell of other Wine builds load). With native
 # DLLs preferred for them, as Windows' search order treats such names, one planted in the
 # program's folder would be loaded from there unless the program has loaded the system's
 # own first. The preference is given to nbmonitor.exe alone (Wine's AppDefaults): the
 # stand-in server in the same folder imports ws2_32 and would take the marker.
 PLANTED_DLLS = ["sechost", "advapi32", "zlib1", "version", "win32u", "user32", "gdi32", "imm32",
                 "comctl32", "uxtheme", "ws2_32", "shcore", "shlwapi", "shell32", "rpcrt4", "combase",
-                "ole32", "msimg32", "dwmapi", "winmm", "msacm32"]
+                "ole32", "msimg32", "dwmapi", "winmm"]
 
 
 def marker(s, name):

@@ -14,13 +14,12 @@ namespace win {
 // Every DLL a start, the tray menu, the restore dialog and the About box load after the
 // process has begun (Wine's +loaddll trace), in the order they come, less comctl32 (the
 // manifest redirects it to the common controls 6, which a load from the system folder would
-// not give) and Wine's own display driver; with dwmapi and winmm, which the visual styles
-// and the shell may load on Windows. A name the system does not have is skipped.
+// not give) and Wine's own display driver. A name the system does not have is skipped.
 constexpr const wchar_t* kPreloadedDlls[] = {
     L"sechost.dll", L"advapi32.dll", L"zlib1.dll",  L"version.dll", L"win32u.dll",
     L"user32.dll",  L"gdi32.dll",    L"imm32.dll",  L"uxtheme.dll", L"ws2_32.dll",
     L"shcore.dll",  L"shlwapi.dll",  L"shell32.dll", L"rpcrt4.dll", L"combase.dll",
-    L"ole32.dll",   L"msimg32.dll",  L"dwmapi.dll", L"winmm.dll",
+    L"ole32.dll",   L"msimg32.dll",
 };
 
 // Loaded for the life of the process: the modules are never freed.
