@@ -62,6 +62,7 @@ def stop_timeout(s, t):
     sup.wait_exit(15)
     took = time.monotonic() - t0
     t.true(1.4 <= took < 6, "Exit to the end of nbmonitor took %.2f s, want about 1.5" % took)
+    t.note("Exit to the end of nbmonitor: %.2f s" % took)
     t.equal(stopped_gracefully(inst), [], "graceful stops in the server's log")
     t.equal([line.split(" server-stop ", 1)[1] for line in events(inst, "server-stop")],
             ["pid=%d forced=1 reason=timeout" % pid], "server-stop lines")
