@@ -225,6 +225,31 @@ gone() {  # gone UNIX_PID: waits up to 30 s for the process to end
     return 1
 }
 
+# Exit to the end of nbmonitor, as `nbctl exit --wait` sees it (nbctl's own start under Wine
+# included): with the stand-in offering Apache's graceful stop (it ends at once when asked)
+# and without it (it is terminated at once), three starts each.
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+say "Exit to the end of nbmonitor, 3 times with the graceful stand-in and 3 without (about 60 s)"
+declare -A stop_times=()
+for mode in forced graceful; do
+    if [ $mode = graceful ]; then
+        printf '[standin]\r\nshutdown_event=1\r\n' >"$home_unix/conf/standin.ini"
+    else
+        rm -f "$home_unix/conf/standin.ini"
+    fi
+    for ((i = 1; i <= 3; i++)); do
+        drive session "$NB_HOME_WIN" "$browser_log_win" $interval $restart_wait >"$out/session.out"
+        t0=$(date +%s%N)
+        timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit --wait >>"$log" 2>&1 ||
+            die "nbctl exit --wait did not see nbmonitor end ($mode)"
+        stop_times[$mode]+="$((($(date +%s%N) - t0) / 1000000)) "
+    done
+    # shellcheck disable=SC2086
+    R[stop_${mode}_median]=$(median ${stop_times[$mode]})
+done
+rm -f "$home_unix/conf/standin.ini"
+R[stop_graceful_lines]=$(grep -c 'server-stop pid=[0-9]* graceful=1' "$home_unix/logs/nbmonitor.log")
+
 # Several starts (Wine's process start varies with the machine's load); the last one also
 # times the restarts and stays up for the rest.
 n_kills=$((${#phases[@]} * kills_per_phase))
@@ -467,6 +492,8 @@ phase_median() {
         read -r rr worst k < <(phase_median start_ "$phase")
         echo "| Restart, server killed $phase ms after a tick (median of $kills_per_phase, worst $worst) | $(ms "${R[${k}page_ms]}") | next tick $(ms "${R[${k}tick_wait_ms]}") + 2000 + restart_wait $restart_wait = $(ms "${R[${k}expected_ms]}") | $rr | ≤ 1.05 | $(verdict "$rr" 1.05) |"
     done
+    echo "| Exit to nbmonitor's end (\`nbctl exit --wait\`), stand-in without the shutdown event, median of 3 (${stop_times[forced]% }) | $(ms "${R[stop_forced_median]}") | | | | |"
+    echo "| Exit to nbmonitor's end, stand-in that stops at once on its shutdown event, median of 3 (${stop_times[graceful]% }; graceful server-stop lines: ${R[stop_graceful_lines]}) | $(ms "${R[stop_graceful_median]}") | without the event $(ms "${R[stop_forced_median]}") | $(ratio "${R[stop_graceful_median]}" "${R[stop_forced_median]}") | | |"
     echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
     echo "| Working set against nbmintray doing the same system actions | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray (all) $(mb "${R[mem_all_ws]}") | $(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_all_ws]}") | | |"
     echo "| Private resident memory (RssAnon) | $(kb_mb "${R[mem_nbmonitor_anon]}") | nbmintray $(kb_mb "${R[mem_bare_anon]}") | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"

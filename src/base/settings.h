@@ -20,6 +20,8 @@ struct IntKey {
 constexpr IntKey kDefaultPort{kHttpd, L"default_port", 27142};
 constexpr IntKey kHttpdDebug{kHttpd, L"debug", 0};
 constexpr IntKey kRestartWait{kHttpd, L"restart_wait", 2000};
+// How long a server that offers a graceful stop is given for it; 0: ended at once.
+constexpr IntKey kStopTimeout{kHttpd, L"stop_timeout", 5000};
 constexpr IntKey kMonitorInterval{kNbmonitor, L"monitor_interval", 5000};
 constexpr IntKey kBackupInterval{kNbmonitor, L"backup_interval", 86400000};
 constexpr IntKey kMonitorDebug{kNbmonitor, L"debug", 0};

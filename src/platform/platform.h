@@ -31,6 +31,7 @@ struct FindEntry {
 struct ProcessEntry {
     uint32_t pid = 0;
     std::wstring exeName;  // file name only, as the process snapshot gives it
+    uint32_t parentPid = 0;  // the process that created it (it may have ended since)
 };
 
 // What the logic puts into the notification-area record; the Win32 layer turns iconId into
@@ -58,8 +59,10 @@ struct LocalTime {
     int utcOffsetMinutes = 0;
 };
 
-// Why a file replacement failed, for the supervision log.
-enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace };
+// Why a file replacement failed, for the supervision log. TargetBusy: the target could not
+// be replaced because another program had it open (a sharing violation or access denied at
+// the replacing step), which may pass in a moment.
+enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace, TargetBusy };
 
 struct TextMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
@@ -173,6 +176,15 @@ public:
     virtual int SnapshotProcesses(std::vector<ProcessEntry>& out) = 0;
     // OpenProcess(PROCESS_ALL_ACCESS) + TerminateProcess + CloseHandle.
     virtual int TerminateProcessById(uint32_t pid, uint32_t exitCode) = 0;
+    // Opens an existing named event of the session (EVENT_MODIFY_STATE) and sets it; 0 when
+    // there is no event of that name or it cannot be set. Never creates one.
+    virtual int SetNamedEvent(const std::wstring& name) = 0;
+    // A handle that only waits for the process's end (SYNCHRONIZE); the caller owns it
+    // (CloseProcess). 0 when the process cannot be opened, e.g. because it has ended.
+    virtual ProcessRef OpenProcessToWait(uint32_t pid) = 0;
+    // Waits until one of the processes has ended, at most ms milliseconds; returns the index
+    // of one that has ended, -1 when the time ran out or the wait failed.
+    virtual int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) = 0;
 
     // --- windows, boxes, timers ----------------------------------------------------------
     // caption may be null: the system then shows the application title.

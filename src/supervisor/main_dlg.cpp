@@ -66,7 +66,7 @@ int CMainDlg::GetHomeDir(std::wstring& home) {
 int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
 
 void CMainDlg::LogStart() {
-    // The two pauses are read again at every use; these are their values now.
+    // The two pauses and stop_timeout are read again at every use; these are their values now.
     slog::Write("start", {{"version", L"" NB_VERSION_TEXT},
                           {"home", m_home},
                           {"settings", m_app.SettingsPath()},
@@ -74,6 +74,7 @@ void CMainDlg::LogStart() {
                           {"httpd.default_address", m_apache.m_address},
                           {"httpd.debug", m_apache.m_debug},
                           {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
+                          {"httpd.stop_timeout", m_apache.StopTimeout()},
                           {"nbmonitor.monitor_interval", m_timers[0].interval},
                           {"nbmonitor.backup_interval", m_timers[1].interval},
                           {"nbmonitor.debug", m_debug},
@@ -176,8 +177,10 @@ void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
 }
 
 void CMainDlg::Shutdown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
     nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    int ended = m_apache.TerminateHttpd();
+    int ended = m_apache.TerminateHttpd(m_apache.StopTimeout());
     nb::Os().StopTimer(m_hWnd, m_timers[0].id);
     nb::Os().StopTimer(m_hWnd, m_timers[1].id);
     m_health.Stop();
@@ -188,7 +191,7 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
     if (id == m_timers[0].id) {
         // A restart's failure box runs a nested loop in which ticks keep coming; a tick
         // then must not start a second restart inside the first.
-        if (m_restarting) return;
+        if (m_restarting || m_shutDown) return;
         uint32_t code = 0;
         bool known = false;
         const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
@@ -229,12 +232,12 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
 
 void CMainDlg::OnHealthTick() {
     // A dead server is the monitor tick's to restart; a restart's own box may be up.
-    if (!m_health.On() || m_restarting || !ServerRunning()) return;
+    if (!m_health.On() || m_restarting || m_shutDown || !ServerRunning()) return;
     OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port));
 }
 
 void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
-    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung()) return;
+    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown) return;
     const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
     slog::Write("server-hung", {{"pid", m_apache.m_dwProcessId}, {"port", m_apache.m_port},
                                 {"failures", m_health.m_failures}, {"last", m_health.m_lastFailure},
@@ -296,6 +299,7 @@ bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
         {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
         {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
         {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
+        {WM_ENDSESSION, 0, &CMainDlg::OnEndSessionMsg},
     };
     return DispatchTable(this, table, msg, wp, lp, result);
 }

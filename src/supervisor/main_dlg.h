@@ -27,6 +27,8 @@ public:
     bool WaitForServer();
     void SetTrayIcon(uint32_t operation, int iconId);
     void Shutdown();
+    // Windows logs off or shuts down (ending true) or a log-off was cancelled (false).
+    void OnEndSession(bool ending);
     void OnTimer(std::uintptr_t id);
     void OnBackup(int notify);
     void OnRestore();
@@ -77,6 +79,7 @@ private:
     std::intptr_t OnBackupCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnRestoreCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnInitializeCmd(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
 
     // Set while a restart runs: its failure box runs a nested message loop.
     bool m_restarting = false;
@@ -84,6 +87,9 @@ private:
     // tray menu that was just tracked.
     const wchar_t* m_exitReason = L"window-destroyed";
     bool m_menuCommandPending = false;
+    // Set once Shutdown (or the session's end) has stopped everything: it is not done twice,
+    // and no tick restarts anything after it.
+    bool m_shutDown = false;
 };
 
 namespace supervisor_text {

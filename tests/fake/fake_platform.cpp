@@ -184,6 +184,11 @@ int FakePlatform::ReplaceFileContent(const std::wstring& path, const std::string
         if (error != nullptr) *error = writeError;
         return 0;
     }
+    auto held = heldUntil.find(Key(path));
+    if (held != heldUntil.end() && monotonicMs < held->second) {
+        if (error != nullptr) *error = nb::WriteError::TargetBusy;
+        return 0;
+    }
     files[Key(path)] = bytes;
     if (error != nullptr) *error = nb::WriteError::None;
     return 1;
@@ -326,6 +331,48 @@ int FakePlatform::TerminateProcessById(uint32_t pid, uint32_t code) {
     return 1;
 }
 
+int FakePlatform::SetNamedEvent(const std::wstring& name) {
+    Log("SetEvent " + U8(name));
+    for (const auto& e : shutdownEvents) {
+        if (name != L"ap" + std::to_wstring(e.first) + L"_shutdown") continue;
+        uint64_t end = e.second == kNever ? kNever : monotonicMs + e.second;
+        endsAt[e.first] = end;
+        for (const nb::ProcessEntry& p : processes)
+            if (p.parentPid == e.first) endsAt[p.pid] = end;
+        return 1;
+    }
+    return 0;
+}
+
+nb::ProcessRef FakePlatform::OpenProcessToWait(uint32_t pid) {
+    Log("OpenToWait " + std::to_string(pid));
+    auto end = endsAt.find(pid);
+    if (end != endsAt.end() && end->second <= monotonicMs) return 0;  // gone
+    nb::ProcessRef h = nextProcess_++;
+    openProcesses.insert(h);
+    waitHandles_[h] = pid;
+    return h;
+}
+
+int FakePlatform::WaitAnyProcessEnd(const std::vector<nb::ProcessRef>& handles, uint32_t ms) {
+    Log("WaitAny " + std::to_string(handles.size()) + " " + std::to_string(ms));
+    int first = -1;
+    uint64_t firstEnd = kNever;
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        auto end = endsAt.find(waitHandles_[handles[i]]);
+        if (end != endsAt.end() && end->second < firstEnd) {
+            first = static_cast<int>(i);
+            firstEnd = end->second;
+        }
+    }
+    if (first >= 0 && firstEnd <= monotonicMs + ms) {
+        monotonicMs = std::max(monotonicMs, firstEnd);
+        return first;
+    }
+    monotonicMs += ms;
+    return -1;
+}
+
 int FakePlatform::MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
                          uint32_t style) {
     Log(Box(owner, text, caption, style));
@@ -458,6 +505,10 @@ nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, nb::IMe
 }
 
 nb::WindowId FakePlatform::CreateDialogWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {
+    if (failingTemplates.count(templateId)) {
+        Log("CreateDialog " + std::to_string(templateId) + " owner=" + Hex(owner) + " failed");
+        return 0;
+    }
     return NewWindow(templateId, owner, self);
 }
 

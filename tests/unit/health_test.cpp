@@ -110,6 +110,21 @@ TEST_F(HealthTest, HungServerIsRestartedAfterTheFailuresInARow) {
                             "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\"));
 }
 
+TEST_F(HealthTest, TheEndOfTheSessionStopsTheCheckSoThatNoLateFailureRestarts) {
+    Set(L"nbmonitor", L"health_interval", L"1000");
+    Set(L"nbmonitor", L"health_failures", L"1");
+    Start();
+    Tick(TIMER_HEALTH);  // a check waits on its socket when Windows logs off
+    os.SendMsg(w, WM_ENDSESSION, 1, 0);
+    EXPECT_THAT(os.Only({"KillTimer"}), testing::Contains("KillTimer " + Hex(w) + " " + std::to_string(TIMER_HEALTH)));
+    os.Clear();
+    os.SendMsg(w, WM_HEALTH_SOCKET, 0x6000, FD_CLOSE);
+    Tick(TIMER_HEALTH_TIMEOUT);
+    Tick(TIMER_HEALTH);
+    EXPECT_TRUE(os.Only({"BeginConnect", "CreateProcess"}).empty());
+    EXPECT_TRUE(Events("server-hung").empty());
+}
+
 TEST_F(HealthTest, FailuresResetOnAnAnswerAndAtEveryRestart) {
     Set(L"nbmonitor", L"health_interval", L"1000");
     Set(L"nbmonitor", L"health_failures", L"2");

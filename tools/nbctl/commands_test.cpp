@@ -56,6 +56,16 @@ int main() {
     Check(words.size() == count, "every word appears once");
     Check(ids.size() + 1 == count, "every WM_COMMAND id appears once");
 
+    // exit --wait[=MS]
+    unsigned long ms = 1;
+    Check(nbctl::ParseWaitOption(L"--wait", &ms) && ms == 30000, "--wait waits 30000 ms");
+    Check(nbctl::ParseWaitOption(L"--wait=0", &ms) && ms == 0, "--wait=0");
+    Check(nbctl::ParseWaitOption(L"--wait=2147483647", &ms) && ms == 2147483647ul, "--wait at its bound");
+    Check(!nbctl::ParseWaitOption(L"--wait=2147483648", &ms) && !nbctl::ParseWaitOption(L"--wait=", &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=-1", &ms) && !nbctl::ParseWaitOption(L"--waits", &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=5s", &ms),
+          "a wrong --wait is refused");
+
     // Home of a program file, as the supervisor derives its own.
     Check(nbctl::HomeFromExePath(L"C:\\nimbara\\bin\\nbmonitor.exe") == L"C:\\nimbara\\", "home of C:\\nimbara\\bin");
     Check(nbctl::HomeFromExePath(L"C:\\bin\\nbctl.exe") == L"C:\\", "home of C:\\bin is the drive root");

@@ -217,6 +217,11 @@ int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::strin
     }
     if (!ok) {
         DWORD err = ::GetLastError();
+        // NTFS refuses to replace a file while any handle is open on it, whatever sharing
+        // that handle allows: a reader of a moment, which the caller may wait out.
+        if (why == WriteError::CannotReplace &&
+            (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
+            why = WriteError::TargetBusy;
         ::DeleteFileW(paths.temp.c_str());
         ::SetLastError(err);
         return 0;
@@ -388,6 +393,7 @@ int Win32Platform::SnapshotProcesses(std::vector<ProcessEntry>& out) {
         ProcessEntry e;
         e.pid = pe.th32ProcessID;
         e.exeName = pe.szExeFile;
+        e.parentPid = pe.th32ParentProcessID;
         entries.push_back(std::move(e));
     }
     out.swap(entries);
@@ -399,6 +405,33 @@ int Win32Platform::TerminateProcessById(uint32_t pid, uint32_t exitCode) {
     ScopedKernelHandle process(::OpenProcess(0x1F0FFF, FALSE, pid));
     if (!process) return 0;
     return ::TerminateProcess(process.Get(), exitCode) ? 1 : 0;
+}
+
+int Win32Platform::SetNamedEvent(const std::wstring& name) {
+    ScopedKernelHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+    if (!event) return 0;
+    return ::SetEvent(event.Get()) ? 1 : 0;
+}
+
+ProcessRef Win32Platform::OpenProcessToWait(uint32_t pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    return process != nullptr ? reinterpret_cast<ProcessRef>(process) : 0;
+}
+
+int Win32Platform::WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) {
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles; beyond that only the first are
+    // waited for (a caller waits again for the rest).
+    std::vector<HANDLE> handles;
+    for (ProcessRef p : processes) {
+        if (handles.size() == MAXIMUM_WAIT_OBJECTS) break;
+        handles.push_back(ProcessHandle(p));
+    }
+    if (handles.empty()) return -1;
+    // INFINITE is never meant: the callers give a bounded time.
+    if (ms == INFINITE) --ms;
+    DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, ms);
+    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) return static_cast<int>(r - WAIT_OBJECT_0);
+    return -1;
 }
 
 // --- windows, boxes, timers --------------------------------------------------------------

@@ -64,6 +64,9 @@ public:
     void CloseProcess(ProcessRef process) override;
     int SnapshotProcesses(std::vector<ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
+    int SetNamedEvent(const std::wstring& name) override;
+    ProcessRef OpenProcessToWait(uint32_t pid) override;
+    int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) override;
 
     // windows, boxes, timers
     int MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,
