@@ -29,7 +29,7 @@ std::vector<std::string> Visible(const std::vector<Written>& lines, int file, st
     std::vector<std::string> out;
     const std::size_t from = size > window ? size - window : 0;
     for (const Written& w : lines)
-        if (w.file == file && (from == 0 ? true : w.start > from)) out.push_back(w.text);
+        if (w.file == file && (from == 0 || w.start > from)) out.push_back(w.text);
     return out;
 }
 

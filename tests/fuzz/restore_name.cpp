@@ -25,8 +25,8 @@ public:
     std::vector<std::wstring> started;
 };
 
-// Where cmd.exe ends one token and begins the next (the last, 0xFF, as cmd's documentation
-// of its parser lists it).
+// Where cmd.exe ends one token and begins the next (the last, 0xFF, as accounts of its
+// parser list it; taken as U+00FF, the stricter reading).
 bool IsDelimiter(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L',' || c == L';' || c == L'=' || c == 0x0B || c == 0x0C || c == 0xFF;
 }
