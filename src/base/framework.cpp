@@ -2,6 +2,8 @@
 // routing of unhandled commands to the owner window.
 #include "base/framework.h"
 
+#include "platform/file_paths.h"
+
 namespace {
 CWinApp* g_app = nullptr;
 }
@@ -22,7 +24,7 @@ nb::WindowId CWinApp::MainWindowHandle() {
 int CWinApp::Run() {
     std::wstring module;
     if (nb::Os().ModulePath(module, nb::kMaxModulePathChars))
-        m_title = nb::TitleFromModulePath(module);
+        m_title = nb::FileStem(module);
     InitInstance();
     return ExitInstance();
 }

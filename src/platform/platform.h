@@ -90,9 +90,6 @@ protected:
 // The longest path the system gives for a module (its extended-length limit).
 constexpr std::size_t kMaxModulePathChars = 32767;
 
-// Application title of a module path: "C:\x\nbmonitor.exe" gives "nbmonitor".
-std::wstring TitleFromModulePath(const std::wstring& modulePath);
-
 class IPlatform {
 public:
     virtual ~IPlatform() = default;

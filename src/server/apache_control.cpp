@@ -5,6 +5,7 @@
 #include "base/framework.h"
 #include "base/settings.h"
 #include "base/supervision_log.h"
+#include "platform/file_paths.h"
 #include "resources/resource.h"
 #include "server/generated_text.h"
 
@@ -67,7 +68,7 @@ void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) 
 
 void CApacheControl::SetPath(std::wstring path) {
     m_path = std::move(path);
-    PathParts parts = SplitPath(m_path);
+    nb::PathParts parts = nb::SplitPath(m_path);
     if (!parts.dir.empty()) m_dir = ServerPathOfDir(parts.dir);
     DebugBox(m_path, L"SetPath: m_path");
     DebugBox(m_dir, L"SetPath: m_dir");

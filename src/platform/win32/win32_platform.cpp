@@ -24,16 +24,11 @@ WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 HANDLE ProcessHandle(ProcessRef p) { return reinterpret_cast<HANDLE>(p); }
 
 #ifdef NB_TEST_HOOKS
-std::wstring FileNamePart(const std::wstring& path) {
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 bool ShortWriteRequested(const std::wstring& target) {
     wchar_t pattern[MAX_PATH];
     DWORD n = ::GetEnvironmentVariableW(kShortWriteFaultVariable, pattern, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
-    return FileNamePart(target).find(pattern) != std::wstring::npos;
+    return FileName(target).find(pattern) != std::wstring::npos;
 }
 #else
 constexpr bool ShortWriteRequested(const std::wstring&) { return false; }
@@ -47,7 +42,7 @@ Win32Platform::~Win32Platform() = default;
 const std::wstring& Win32Platform::AppTitle() {
     if (m_appTitle.empty()) {
         std::wstring module;
-        if (ModulePath(module, kMaxModulePathChars)) m_appTitle = TitleFromModulePath(module);
+        if (ModulePath(module, kMaxModulePathChars)) m_appTitle = FileStem(module);
     }
     return m_appTitle;
 }
