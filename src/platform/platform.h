@@ -237,8 +237,6 @@ public:
     virtual std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                                       std::intptr_t lp) = 0;
     virtual WindowId DialogItem(WindowId dialog, int id) = 0;
-    virtual WindowId MainWindow() = 0;
-    virtual void SetMainWindow(WindowId hwnd) = 0;
 
     // --- list view and image list --------------------------------------------------------
     virtual ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial,
@@ -254,7 +252,8 @@ public:
     // Inserts a row (text, image, lParam 0); returns its index or -1.
     virtual int ListInsertItem(WindowId list, int index, const std::wstring& text,
                                int image) = 0;
-    virtual int ListNextItem(WindowId list, int start, int flags) = 0;
+    // Indices of the selected rows, lowest first.
+    virtual std::vector<int> SelectedRows(WindowId list) = 0;
     virtual std::wstring ListItemText(WindowId list, int index) = 0;
     virtual int ListDeleteItem(WindowId list, int index) = 0;
 };

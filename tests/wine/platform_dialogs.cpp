@@ -10,7 +10,7 @@
 
 namespace {
 
-HWND H(nb::WindowId w) { return reinterpret_cast<HWND>(w); }
+using nb::win::H;
 
 // Records what it receives and lets a test hook into its messages.
 class Probe : public CDialog {

@@ -5,6 +5,7 @@
 #include "platform/win32/windows_support.h"
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/window_handles.h"
 
 #include <unordered_map>
 
@@ -12,9 +13,6 @@ namespace nb {
 namespace win {
 
 namespace {
-
-HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
-WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 
 struct ModalState {
     bool running = true;

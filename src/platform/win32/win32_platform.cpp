@@ -3,6 +3,7 @@
 #include "platform/win32/windows_support.h"
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/window_handles.h"
 
 #include <cwchar>
 #include <vector>
@@ -19,8 +20,6 @@ namespace win {
 namespace {
 
 HINSTANCE Module() { return ::GetModuleHandleW(nullptr); }
-HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
-WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 HANDLE ProcessHandle(ProcessRef p) { return reinterpret_cast<HANDLE>(p); }
 
 #ifdef NB_TEST_HOOKS
@@ -283,14 +282,21 @@ int Win32Platform::WideToAnsi(const std::wstring& text, std::string& out, std::s
 
 // --- sockets -----------------------------------------------------------------------------
 
+namespace {
+sockaddr_in Ipv4Address(const char* address, uint16_t port) {
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(address);
+    addr.sin_port = ::htons(port);
+    return addr;
+}
+}  // namespace
+
 ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t port,
                                        int backlog) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return ProbeResult::NoSocket;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ansiAddress.c_str());
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ansiAddress.c_str(), port);
     if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR)
         return ProbeResult::BindFailed;
     if (::listen(s.Get(), backlog) == SOCKET_ERROR) return ProbeResult::ListenFailed;
@@ -300,10 +306,7 @@ ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t 
 int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return 0;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ipv4Address, port);
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
 
@@ -314,10 +317,7 @@ int Win32Platform::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Add
     // WSAAsyncSelect also makes the socket non-blocking, so connect returns at once.
     if (::WSAAsyncSelect(s.Get(), H(hwnd), msg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
         return 0;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ipv4Address, port);
     if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR &&
         ::WSAGetLastError() != WSAEWOULDBLOCK)
         return 0;
@@ -585,10 +585,6 @@ WindowId Win32Platform::DialogItem(WindowId dialog, int id) {
     return W(::GetDlgItem(H(dialog), id));
 }
 
-WindowId Win32Platform::MainWindow() { return m_mainWindow; }
-
-void Win32Platform::SetMainWindow(WindowId hwnd) { m_mainWindow = hwnd; }
-
 // --- list view and image list ------------------------------------------------------------
 
 ImageListRef Win32Platform::ImageListCreate(int cx, int cy, uint32_t flags, int initial,
@@ -640,9 +636,14 @@ int Win32Platform::ListInsertItem(WindowId list, int index, const std::wstring& 
         ::SendMessageW(H(list), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-int Win32Platform::ListNextItem(WindowId list, int start, int flags) {
-    return static_cast<int>(::SendMessageW(H(list), LVM_GETNEXTITEM, static_cast<WPARAM>(start),
-                                           MAKELPARAM(flags, 0)));
+std::vector<int> Win32Platform::SelectedRows(WindowId list) {
+    std::vector<int> rows;
+    for (int row = -1;;) {
+        row = static_cast<int>(::SendMessageW(H(list), LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                              MAKELPARAM(LVNI_SELECTED, 0)));
+        if (row == -1) return rows;
+        rows.push_back(row);
+    }
 }
 
 std::wstring Win32Platform::ListItemText(WindowId list, int index) {
