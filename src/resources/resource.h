@@ -38,5 +38,7 @@
 #define TIMER_HEALTH            0x48    // every health_interval
 #define TIMER_HEALTH_TIMEOUT    0x49    // the waiting check's health_timeout
 
-// The Windows Sockets version asked for before every use of sockets: 2.0 (MAKEWORD(2, 0)).
+// The Windows Sockets versions asked for: 1.1 at start-up, which must be granted exactly,
+// and 2.0 before every use of sockets (MAKEWORD(1, 1), MAKEWORD(2, 0)).
+#define SOCKETS_VERSION_1_1     0x0101
 #define SOCKETS_VERSION_2_0     0x0002

@@ -149,7 +149,7 @@ START_TEST(image_list_and_list_view) {
     ::SendMessageW(H(list), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&sel));
     ::SendMessageW(H(list), LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&sel));
     std::vector<int> selected = os.SelectedRows(list);
-    ok(selected == std::vector<int>{0, 2},
+    ok((selected == std::vector<int>{0, 2}),
        "rows 0 and 2 selected expected, got %d rows, first %d\n", int(selected.size()),
        selected.empty() ? -1 : selected[0]);
     ok(os.ListDeleteItem(list, 2) == 1 && os.ListDeleteItem(list, 0) == 1,

@@ -170,56 +170,78 @@ int Win32Platform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return 1;
 }
 
+namespace {
+// A read-only file cannot be opened for writing, so it is not replaced either. Windows'
+// MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
+bool RefuseReadOnly(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
+
+// The temporary file beside the target, made new under the first of up to 16 free names;
+// invalid when none could be made.
+ScopedKernelHandle CreateTemporaryFile(const std::wstring& target, ReplacementPaths* paths) {
+    static unsigned serial = 0;
+    const DWORD pid = ::GetCurrentProcessId();
+    ScopedKernelHandle file;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        *paths = ReplacementPathsFor(target, pid, serial++);
+        // CREATE_NEW: never write into a file that someone else made under that name.
+        file.Reset(::CreateFileW(paths->temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return file;
+}
+
+bool WriteAndFlush(HANDLE file, const std::wstring& target, const std::string& bytes) {
+    DWORD want = static_cast<DWORD>(bytes.size());
+    if (want > 0 && ShortWriteRequested(target)) want /= 2;
+    DWORD written = 0;
+    bool ok = want == 0 || ::WriteFile(file, bytes.data(), want, &written, nullptr);
+    return ok && written == bytes.size() && ::FlushFileBuffers(file);
+}
+
+bool MoveIntoPlace(const ReplacementPaths& paths) {
+    return ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// A replacement that failed after the temporary file was made: the file removed, the system's
+// error kept for the caller.
+int AbandonReplacement(const ReplacementPaths& paths, WriteError& why) {
+    DWORD err = ::GetLastError();
+    // NTFS refuses to replace a file while any handle is open on it, whatever sharing that
+    // handle allows: a reader of a moment, which the caller may wait out.
+    if (why == WriteError::CannotReplace &&
+        (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
+        why = WriteError::TargetBusy;
+    ::DeleteFileW(paths.temp.c_str());
+    ::SetLastError(err);
+    return 0;
+}
+}  // namespace
+
 int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes,
                                       WriteError* error) {
     WriteError ignored;
     WriteError& why = error != nullptr ? *error : ignored;
     why = WriteError::CannotOpen;
-    if (path.empty()) return 0;
-    // A read-only file cannot be opened for writing, so it is not replaced either. Windows'
-    // MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    static unsigned serial = 0;
-    const DWORD pid = ::GetCurrentProcessId();
-
+    if (path.empty() || RefuseReadOnly(path)) return 0;
     ReplacementPaths paths;
-    ScopedKernelHandle file;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        paths = ReplacementPathsFor(path, pid, serial++);
-        // CREATE_NEW: never write into a file that someone else made under that name.
-        file.Reset(::CreateFileW(paths.temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return 0;
-    }
+    ScopedKernelHandle file = CreateTemporaryFile(path, &paths);
     if (!file) return 0;
-
-    DWORD want = static_cast<DWORD>(bytes.size());
-    if (want > 0 && ShortWriteRequested(path)) want /= 2;
-    DWORD written = 0;
-    bool ok = want == 0 || ::WriteFile(file.Get(), bytes.data(), want, &written, nullptr);
-    ok = ok && written == bytes.size() && ::FlushFileBuffers(file.Get());
+    bool ok = WriteAndFlush(file.Get(), path, bytes);
     why = WriteError::ShortWrite;
     file.Reset();
     if (ok) {
         why = WriteError::CannotReplace;
-        ok = ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        ok = MoveIntoPlace(paths);
     }
-    if (!ok) {
-        DWORD err = ::GetLastError();
-        // NTFS refuses to replace a file while any handle is open on it, whatever sharing
-        // that handle allows: a reader of a moment, which the caller may wait out.
-        if (why == WriteError::CannotReplace &&
-            (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
-            why = WriteError::TargetBusy;
-        ::DeleteFileW(paths.temp.c_str());
-        ::SetLastError(err);
-        return 0;
-    }
+    if (!ok) return AbandonReplacement(paths, why);
     why = WriteError::None;
     return 1;
 }
