@@ -68,7 +68,7 @@ std::intptr_t CDialog::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t
     return Default(msg, wp, lp);
 }
 
-bool CDialog::PreTranslateMessage(const nb::TextMessage&) { return false; }
+bool CDialog::PreTranslateMessage(const nb::QueuedMessage&) { return false; }
 
 bool CDialog::OnInitDialog() { return true; }
 

@@ -25,11 +25,11 @@ CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTOREDLG) {}
 
 CRestoreDlg::~CRestoreDlg() = default;
 
-void CRestoreDlg::DoDataExchange() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
+void CRestoreDlg::FindListControl() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
 
 bool CRestoreDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    DoDataExchange();
+    FindListControl();
     InitList();
     FillList();
     return true;

@@ -64,7 +64,7 @@ struct LocalTime {
 // the replacing step), which may pass in a moment.
 enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace, TargetBusy };
 
-struct TextMessage {  // one message as the modal loop sees it before dispatch
+struct QueuedMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
     uint32_t message = 0;
     std::uintptr_t wParam = 0;
@@ -78,7 +78,7 @@ public:
     // Every message of the window, from WM_CREATE on; returns the message's result.
     virtual std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) = 0;
     // Offered every message of a modal loop before dispatch; true consumes it.
-    virtual bool PreTranslateMessage(const TextMessage& msg) = 0;
+    virtual bool PreTranslateMessage(const QueuedMessage& msg) = 0;
     // The window has come to be (first message) / is gone (after WM_NCDESTROY).
     virtual void Attach(WindowId hwnd) = 0;
     virtual void Detach() = 0;

@@ -120,7 +120,7 @@ HWND CreateBound(int templateId, HWND owner, IMessageTarget* self, ModalState* m
 // handling); the walk stops at the dialog whose loop runs, and that dialog always has its
 // turn, last if the message is not in its tree.
 bool PreTranslate(IMessageTarget* self, HWND selfHwnd, MSG& msg) {
-    TextMessage text;
+    QueuedMessage text;
     text.hwnd = W(msg.hwnd);
     text.message = msg.message;
     text.wParam = msg.wParam;
