@@ -1,5 +1,5 @@
-// Resource, command, message and timer identifiers of the program's windows, in one place for
-// the resource script, the code, nbctl and the tests. Plain #defines that include nothing:
+// Resource, command, message and timer identifiers of the program's windows and the sockets
+// versions it asks for, in one place for the resource script, the code, nbctl and the tests. Plain #defines that include nothing:
 // windres reads this file too, and nbctl builds without windows.h.
 #pragma once
 
@@ -39,6 +39,6 @@
 #define TIMER_HEALTH_TIMEOUT    0x49    // the waiting check's health_timeout
 
 // The Windows Sockets versions asked for: 1.1 at start-up, which must be granted exactly,
-// and 2.0 before every use of sockets (MAKEWORD(1, 1), MAKEWORD(2, 0)).
+// and 2.0 before each port probe and readiness wait (MAKEWORD(1, 1), MAKEWORD(2, 0)).
 #define SOCKETS_VERSION_1_1     0x0101
 #define SOCKETS_VERSION_2_0     0x0002
