@@ -21,7 +21,7 @@ CnbmonitorDlg::~CnbmonitorDlg() {
     m_supervisor = nullptr;
 }
 
-bool CnbmonitorDlg::PreTranslateMessage(const nb::TextMessage& msg) {
+bool CnbmonitorDlg::PreTranslateMessage(const nb::QueuedMessage& msg) {
     // Enter and Escape would end the dialog, and with it the program.
     if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE))
         return true;

@@ -15,7 +15,7 @@ public:
     CnbmonitorDlg();
     ~CnbmonitorDlg() override;
 
-    bool PreTranslateMessage(const nb::TextMessage& msg) override;
+    bool PreTranslateMessage(const nb::QueuedMessage& msg) override;
 
     CMainDlg* Supervisor() const { return m_supervisor; }
 

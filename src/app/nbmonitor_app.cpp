@@ -13,7 +13,6 @@
 namespace {
 constexpr std::size_t kMaxPath = 260;
 constexpr std::size_t kModulePathChars = 255;  // the home directory's buffer, less its terminator
-constexpr uint16_t kSocketsVersion11 = 0x0101;
 
 void Refuse(const wchar_t* text) { nb::Os().MsgBox(0, text, nullptr, MB_OK | MB_ICONWARNING); }
 }  // namespace
@@ -27,32 +26,45 @@ void CnbmonitorApp::SetSettingsPath(const std::wstring& path) {
     std::wcsncpy(m_settingsPath.get(), path.c_str(), kMaxPath - 1);
 }
 
+// The program runs inside InitInstance and ends when it returns; it always returns false, so
+// that the framework exits rather than runs a message loop of its own.
 bool CnbmonitorApp::InitInstance() {
+    nb::Os().InitCommonControls(ICC_WIN95_CLASSES);
+    if (!StartSockets()) return false;
+    if (AnotherInstanceRuns()) return false;
+    if (!LocateSettingsFile()) return false;
+    if (!ModulePathUsable()) return false;
+    RunHostDialog();
+    return false;
+}
+
+bool CnbmonitorApp::StartSockets() {
     nb::IPlatform& os = nb::Os();
-    os.InitCommonControls(ICC_WIN95_CLASSES);
-
     uint16_t granted = 0;
-    if (!os.SocketsStartup(kSocketsVersion11, &granted) || granted != kSocketsVersion11) {
-        if (granted != 0) os.SocketsCleanup();
-        Refuse(os.LoadStringResource(IDS_SOCKETS_INIT_FAILED).c_str());
-        return false;
-    }
+    if (os.SocketsStartup(SOCKETS_VERSION_1_1, &granted) && granted == SOCKETS_VERSION_1_1)
+        return true;
+    if (granted != 0) os.SocketsCleanup();
+    Refuse(os.LoadStringResource(IDS_SOCKETS_INIT_FAILED).c_str());
+    return false;
+}
 
+// A second start opens the start page of the running instance (as a double-click on its icon)
+// and ends.
+bool CnbmonitorApp::AnotherInstanceRuns() {
+    nb::IPlatform& os = nb::Os();
     bool existed = false;
-    if (os.CreateInstanceMutex(Title(), &existed) && existed) {
-        nb::WindowId running = os.FindWindowByTitle(names::kSupervisorTitle);
-        if (running != 0) os.PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
-        return false;
-    }
+    if (!os.CreateInstanceMutex(Title(), &existed) || !existed) return false;
+    nb::WindowId running = os.FindWindowByTitle(names::kSupervisorTitle);
+    if (running != 0) os.PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
+    return true;
+}
 
-    if (!FixSettingsPath()) return false;
-
-    // The home directory comes from the executable's location; without it nothing can be
-    // found, so refuse here rather than work on an undefined folder. A path that does not
-    // fit the home directory's 255 characters is refused too: cut, it would name another
-    // home, title and mutex.
+// The home directory comes from the executable's location; without it nothing can be found,
+// so refuse here rather than work on an undefined folder. A path that does not fit the home
+// directory's 255 characters is refused too: cut, it would name another home, title and mutex.
+bool CnbmonitorApp::ModulePathUsable() {
     std::wstring module;
-    if (!os.ModulePath(module, nb::kMaxModulePathChars)) {
+    if (!nb::Os().ModulePath(module, nb::kMaxModulePathChars)) {
         Refuse(startup_text::kNoModulePath);
         return false;
     }
@@ -60,17 +72,17 @@ bool CnbmonitorApp::InitInstance() {
         Refuse(startup_text::kModulePathTooLong);
         return false;
     }
-
-    {
-        CnbmonitorDlg host;
-        m_pMainWnd = &host;
-        host.DoModal();
-        m_pMainWnd = nullptr;
-    }
-    return false;
+    return true;
 }
 
-bool CnbmonitorApp::FixSettingsPath() {
+void CnbmonitorApp::RunHostDialog() {
+    CnbmonitorDlg host;
+    m_pMainWnd = &host;
+    host.DoModal();
+    m_pMainWnd = nullptr;
+}
+
+bool CnbmonitorApp::LocateSettingsFile() {
     m_settingsPath.reset(new (std::nothrow) wchar_t[kMaxPath]());
     if (!m_settingsPath) {
         Refuse(startup_text::kOutOfMemory);

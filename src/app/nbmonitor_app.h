@@ -24,7 +24,13 @@ public:
     static CnbmonitorApp& Get();
 
 private:
-    bool FixSettingsPath();
+    // The steps of InitInstance, in their order; each false one has told the user why.
+    bool StartSockets();
+    bool AnotherInstanceRuns();  // true: it has been asked to show itself; this one ends
+    // The settings file's path, from the current directory (MAX_PATH at most).
+    bool LocateSettingsFile();
+    bool ModulePathUsable();
+    void RunHostDialog();
 
     std::unique_ptr<wchar_t[]> m_settingsPath;
 };

@@ -2,6 +2,8 @@
 // routing of unhandled commands to the owner window.
 #include "base/framework.h"
 
+#include "platform/file_paths.h"
+
 namespace {
 CWinApp* g_app = nullptr;
 }
@@ -22,7 +24,7 @@ nb::WindowId CWinApp::MainWindowHandle() {
 int CWinApp::Run() {
     std::wstring module;
     if (nb::Os().ModulePath(module, nb::kMaxModulePathChars))
-        m_title = nb::TitleFromModulePath(module);
+        m_title = nb::FileStem(module);
     InitInstance();
     return ExitInstance();
 }
@@ -66,7 +68,7 @@ std::intptr_t CDialog::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t
     return Default(msg, wp, lp);
 }
 
-bool CDialog::PreTranslateMessage(const nb::TextMessage&) { return false; }
+bool CDialog::PreTranslateMessage(const nb::QueuedMessage&) { return false; }
 
 bool CDialog::OnInitDialog() { return true; }
 

@@ -76,7 +76,7 @@ public:
     // Entry of every message the window receives (the platform calls it).
     std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
     // Offered every message of the modal loop before dispatch; true consumes it.
-    bool PreTranslateMessage(const nb::TextMessage& msg) override;
+    bool PreTranslateMessage(const nb::QueuedMessage& msg) override;
 
     // Called by the platform when the window comes to be and when it is gone.
     void Attach(nb::WindowId hwnd) override { m_hWnd = hwnd; }

@@ -3,6 +3,7 @@
 
 #include "base/layout.h"
 #include "base/framework.h"
+#include "platform/file_paths.h"
 #include "platform/platform.h"
 
 namespace settings {
@@ -18,27 +19,6 @@ std::wstring ReadAddress(const CWinApp& app) {
 
 }  // namespace settings
 
-PathParts SplitPath(const std::wstring& path) {
-    PathParts p;
-    std::wstring rest = path;
-    if (rest.size() >= 2 && rest[1] == L':') {
-        p.drive = rest.substr(0, 2);
-        rest.erase(0, 2);
-    }
-    std::size_t slash = rest.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) {
-        p.dir = rest.substr(0, slash + 1);
-        rest.erase(0, slash + 1);
-    }
-    std::size_t dot = rest.find_last_of(L'.');
-    if (dot != std::wstring::npos) {
-        p.ext = rest.substr(dot);
-        rest.erase(dot);
-    }
-    p.fname = rest;
-    return p;
-}
-
 std::wstring ServerPathOfDir(const std::wstring& dirPart) {
     std::wstring s = dirPart.empty() ? dirPart : dirPart.substr(1);
     for (wchar_t& c : s)
@@ -47,7 +27,7 @@ std::wstring ServerPathOfDir(const std::wstring& dirPart) {
     return s;
 }
 
-std::wstring ServerPathOf(const std::wstring& home) { return ServerPathOfDir(SplitPath(home).dir); }
+std::wstring ServerPathOf(const std::wstring& home) { return ServerPathOfDir(nb::SplitPath(home).dir); }
 
 std::wstring HomeFromModulePath(std::wstring path) {
     std::size_t slash = path.rfind(L'\\');

@@ -42,12 +42,6 @@ std::wstring ReadAddress(const CWinApp& app);
 
 }  // namespace settings
 
-// Parts of a path as the C runtime's path splitter gives them.
-struct PathParts {
-    std::wstring drive, dir, fname, ext;
-};
-PathParts SplitPath(const std::wstring& path);
-
 // The drive-less, forward-slash form of a folder's directory part, without leading or
 // trailing slash: C:\nimbara\ gives nimbara, D:\apps\nimbara\ gives apps/nimbara, C:\ "".
 std::wstring ServerPathOfDir(const std::wstring& dirPart);

@@ -25,11 +25,11 @@ CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTOREDLG) {}
 
 CRestoreDlg::~CRestoreDlg() = default;
 
-void CRestoreDlg::DoDataExchange() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
+void CRestoreDlg::FindListControl() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
 
 bool CRestoreDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    DoDataExchange();
+    FindListControl();
     InitList();
     FillList();
     return true;
@@ -88,21 +88,16 @@ std::wstring CRestoreDlg::RestoreCommandLine(const std::wstring& name) const {
 
 void CRestoreDlg::RestoreSelected() {
     nb::IPlatform& os = nb::Os();
-    int row = os.ListNextItem(m_list, -1, LVNI_SELECTED);
-    if (row == -1) {
+    const std::vector<int> rows = os.SelectedRows(m_list);
+    if (rows.empty()) {
         EndDialog(IDOK);
         return;
     }
-    int count = 0;
-    std::wstring name;
-    for (; row != -1; row = os.ListNextItem(m_list, row, LVNI_SELECTED)) {
-        ++count;
-        name = os.ListItemText(m_list, row);
-    }
-    if (count != 1) {
+    if (rows.size() != 1) {
         os.MsgBox(m_hWnd, restore_text::kSelectOne, nullptr, MB_OK);
         return;
     }
+    const std::wstring name = os.ListItemText(m_list, rows[0]);
     if (!IsRestorableName(name)) {
         slog::Write("restore", {{"name", name}, {"refused", 1}});
         os.MsgBox(m_hWnd, restore_text::kUnsafeName, nullptr, MB_OK | MB_ICONWARNING);
@@ -123,11 +118,9 @@ void CRestoreDlg::DeleteSelected() {
         IDYES)
         return;
     // Highest index first, so the indices still to come stay valid as rows go.
-    std::vector<int> rows;
-    for (int r = os.ListNextItem(m_list, -1, LVNI_SELECTED); r != -1;
-         r = os.ListNextItem(m_list, r, LVNI_SELECTED))
-        rows.insert(rows.begin(), r);
-    for (int r : rows) {
+    const std::vector<int> rows = os.SelectedRows(m_list);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        const int r = *it;
         std::wstring name = os.ListItemText(m_list, r);
         std::wstring file = m_homeDir + L"\\" + layout::kBackupFolder + L"\\" + name;
         slog::Write("delete", {{"file", file}, {"deleted", os.RemoveFile(file)}});

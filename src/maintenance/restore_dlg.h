@@ -31,7 +31,7 @@ protected:
                    std::intptr_t* result) override;
 
 private:
-    void DoDataExchange();
+    void FindListControl();
 
     nb::ScopedImageList m_ownedImages;
     std::intptr_t OnRestoreButton(std::uintptr_t wp, std::intptr_t lp);

@@ -1,10 +1,43 @@
-// Path forms for the Win32 file functions.
+// The parts of a path, and path forms for the Win32 file functions.
 #include "platform/file_paths.h"
 
 #include <cwchar>
 #include <vector>
 
 namespace nb {
+
+namespace {
+// Where the extension of a file name begins (its last dot), its length when it has none.
+std::size_t ExtensionStart(const std::wstring& name) {
+    std::size_t dot = name.find_last_of(L'.');
+    return dot == std::wstring::npos ? name.size() : dot;
+}
+}  // namespace
+
+PathParts SplitPath(const std::wstring& path) {
+    PathParts p;
+    std::wstring rest = path;
+    if (rest.size() >= 2 && rest[1] == L':') {
+        p.drive = rest.substr(0, 2);
+        rest.erase(0, 2);
+    }
+    std::wstring name = FileName(rest);
+    p.dir = rest.substr(0, rest.size() - name.size());
+    std::size_t ext = ExtensionStart(name);
+    p.fname = name.substr(0, ext);
+    p.ext = name.substr(ext);
+    return p;
+}
+
+std::wstring FileName(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring FileStem(const std::wstring& path) {
+    std::wstring name = FileName(path);
+    return name.substr(0, ExtensionStart(name));
+}
 
 std::wstring CollapseRepeatedSeparators(const std::wstring& path) {
     std::wstring out;

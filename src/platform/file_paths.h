@@ -1,11 +1,26 @@
-// Paths the Win32 layer builds for the system, kept portable so that they can be checked
-// against Windows' own rules natively (Wine does not limit path lengths as Windows does).
+// The one set of path functions: the parts of a path, for every caller, and the forms the
+// Win32 layer builds for the system, kept portable so that they can be checked against
+// Windows' own rules natively (Wine does not limit path lengths as Windows does).
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 namespace nb {
+
+// Parts of a path as the C runtime's path splitter gives them: "C:\x\a.b.exe" gives "C:",
+// "\x\", "a.b" and ".exe"; the folder part keeps its closing separator.
+struct PathParts {
+    std::wstring drive, dir, fname, ext;
+};
+PathParts SplitPath(const std::wstring& path);
+
+// The last component, after the last backslash or slash (the whole path when there is none).
+std::wstring FileName(const std::wstring& path);
+
+// The last component without its extension (from its last dot): "C:\x\nbmonitor.exe" gives
+// "nbmonitor", the module's application title.
+std::wstring FileStem(const std::wstring& path);
 
 // Windows' limit for a path given to the file functions in the ordinary form, terminator
 // included (MAX_PATH); an extended-length path (\\?\...) may be up to 32767 characters.

@@ -64,7 +64,7 @@ struct LocalTime {
 // the replacing step), which may pass in a moment.
 enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace, TargetBusy };
 
-struct TextMessage {  // one message as the modal loop sees it before dispatch
+struct QueuedMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
     uint32_t message = 0;
     std::uintptr_t wParam = 0;
@@ -78,7 +78,7 @@ public:
     // Every message of the window, from WM_CREATE on; returns the message's result.
     virtual std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) = 0;
     // Offered every message of a modal loop before dispatch; true consumes it.
-    virtual bool PreTranslateMessage(const TextMessage& msg) = 0;
+    virtual bool PreTranslateMessage(const QueuedMessage& msg) = 0;
     // The window has come to be (first message) / is gone (after WM_NCDESTROY).
     virtual void Attach(WindowId hwnd) = 0;
     virtual void Detach() = 0;
@@ -89,9 +89,6 @@ protected:
 
 // The longest path the system gives for a module (its extended-length limit).
 constexpr std::size_t kMaxModulePathChars = 32767;
-
-// Application title of a module path: "C:\x\nbmonitor.exe" gives "nbmonitor".
-std::wstring TitleFromModulePath(const std::wstring& modulePath);
 
 class IPlatform {
 public:
@@ -240,8 +237,6 @@ public:
     virtual std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                                       std::intptr_t lp) = 0;
     virtual WindowId DialogItem(WindowId dialog, int id) = 0;
-    virtual WindowId MainWindow() = 0;
-    virtual void SetMainWindow(WindowId hwnd) = 0;
 
     // --- list view and image list --------------------------------------------------------
     virtual ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial,
@@ -257,7 +252,8 @@ public:
     // Inserts a row (text, image, lParam 0); returns its index or -1.
     virtual int ListInsertItem(WindowId list, int index, const std::wstring& text,
                                int image) = 0;
-    virtual int ListNextItem(WindowId list, int start, int flags) = 0;
+    // Indices of the selected rows, lowest first.
+    virtual std::vector<int> SelectedRows(WindowId list) = 0;
     virtual std::wstring ListItemText(WindowId list, int index) = 0;
     virtual int ListDeleteItem(WindowId list, int index) = 0;
 };

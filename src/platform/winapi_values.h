@@ -66,7 +66,6 @@ constexpr uint32_t TPM_RIGHTBUTTON = 0x0002;
 
 constexpr uint32_t ICC_WIN95_CLASSES = 0x000000FF;
 constexpr uint32_t ILC_COLOR24 = 0x00000018;
-constexpr int LVNI_SELECTED = 0x0002;
 
 constexpr uint32_t STILL_ACTIVE = 259;
 

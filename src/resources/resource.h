@@ -1,5 +1,6 @@
-// Resource and command identifiers, shared by the resource script and the code.
-// Plain #defines only: windres reads this file too.
+// Resource, command, message and timer identifiers of the program's windows and the sockets
+// versions it asks for, in one place for the resource script, the code, nbctl and the tests. Plain #defines that include nothing:
+// windres reads this file too, and nbctl builds without windows.h.
 #pragma once
 
 #define IDD_ABOUTBOX            100
@@ -30,3 +31,14 @@
 
 // Socket events of the server's health check (WSAAsyncSelect), to the supervisor window.
 #define WM_HEALTH_SOCKET        (0x0400 + 200)
+
+// Timers of the supervisor window.
+#define TIMER_MONITOR           1
+#define TIMER_BACKUP            2
+#define TIMER_HEALTH            0x48    // every health_interval
+#define TIMER_HEALTH_TIMEOUT    0x49    // the waiting check's health_timeout
+
+// The Windows Sockets versions asked for: 1.1 at start-up, which must be granted exactly,
+// and 2.0 before each port probe and readiness wait (MAKEWORD(1, 1), MAKEWORD(2, 0)).
+#define SOCKETS_VERSION_1_1     0x0101
+#define SOCKETS_VERSION_2_0     0x0002

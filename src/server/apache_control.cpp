@@ -5,11 +5,12 @@
 #include "base/framework.h"
 #include "base/settings.h"
 #include "base/supervision_log.h"
+#include "platform/file_paths.h"
+#include "resources/resource.h"
 #include "server/generated_text.h"
 
 namespace {
 constexpr uint32_t kNoMorePorts = 65535;  // 65534 is the last port probed
-constexpr uint16_t kSocketsVersion20 = 0x0002;
 constexpr std::size_t kAnsiAddressBytes = 256;
 
 std::wstring ConfExtraPath(const std::wstring& home, const wchar_t* file) {
@@ -67,7 +68,7 @@ void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) 
 
 void CApacheControl::SetPath(std::wstring path) {
     m_path = std::move(path);
-    PathParts parts = SplitPath(m_path);
+    nb::PathParts parts = nb::SplitPath(m_path);
     if (!parts.dir.empty()) m_dir = ServerPathOfDir(parts.dir);
     DebugBox(m_path, L"SetPath: m_path");
     DebugBox(m_dir, L"SetPath: m_dir");
@@ -83,7 +84,7 @@ int CApacheControl::PortCheck() {
     }
     while (m_port < kNoMorePorts) {
         uint16_t granted = 0;
-        os.SocketsStartup(kSocketsVersion20, &granted);
+        os.SocketsStartup(SOCKETS_VERSION_2_0, &granted);
         nb::ProbeResult r = os.ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
         if (r == nb::ProbeResult::Listening) return 1;
         if (r == nb::ProbeResult::ListenFailed) DebugBox(L"listen() failed", L"CApacheControl::PortCheck");

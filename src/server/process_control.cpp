@@ -3,10 +3,11 @@
 
 #include "base/layout.h"
 #include "base/settings.h"
+#include "platform/file_paths.h"
 #include "server/server_stop.h"
 
 std::wstring LaunchFolderOf(const std::wstring& modulePath) {
-    PathParts parts = SplitPath(modulePath);
+    nb::PathParts parts = nb::SplitPath(modulePath);
     return parts.drive + parts.dir;
 }
 

@@ -36,70 +36,98 @@ int Force(uint32_t pid, const wchar_t* reason) {
 
 std::wstring ShutdownEventName(uint32_t pid) { return L"ap" + std::to_wstring(pid) + L"_shutdown"; }
 
-int StopServers(uint32_t gracefulMs) {
-    nb::IPlatform& os = nb::Os();
-    std::vector<nb::ProcessEntry> all;
-    if (!os.SnapshotProcesses(all)) return 0;
-    std::vector<nb::ProcessEntry> servers;
-    for (const nb::ProcessEntry& p : all)
-        if (p.exeName == layout::kServerExe) servers.push_back(p);
+namespace {
 
+// One graceful stop under way: when it began, the processes it waits for and how many have
+// ended so far.
+struct GracefulStop {
+    uint64_t started = 0;
+    std::vector<Waited> waited;
     int ended = 0;
+
+    // Waits for pid (a server's child: parentPid its server; a server: 0). One that has gone
+    // already has ended gracefully.
+    void Wait(uint32_t pid, uint32_t parentPid) {
+        nb::ScopedProcess h(nb::Os().OpenProcessToWait(pid));
+        if (!h) {
+            LogGraceful({pid, parentPid, {}}, nb::Os().MonotonicMs() - started);
+            ++ended;
+            return;
+        }
+        waited.push_back({pid, parentPid, std::move(h)});
+    }
+};
+
+bool SnapshotServers(std::vector<nb::ProcessEntry>* servers) {
+    std::vector<nb::ProcessEntry> all;
+    if (!nb::Os().SnapshotProcesses(all)) return false;
+    for (const nb::ProcessEntry& p : all)
+        if (p.exeName == layout::kServerExe) servers->push_back(p);
+    return true;
+}
+
+// Asks every server that offers it first, so that they all stop at the same time; returns the
+// servers without the event.
+std::vector<const nb::ProcessEntry*> SignalServers(const std::vector<nb::ProcessEntry>& servers,
+                                                   GracefulStop& stop) {
+    std::vector<const nb::ProcessEntry*> others;
+    for (const nb::ProcessEntry& p : servers) {
+        if (nb::Os().SetNamedEvent(ShutdownEventName(p.pid)))
+            stop.Wait(p.pid, 0);
+        else
+            others.push_back(&p);
+    }
+    return others;
+}
+
+// A signalled server ends its own children (Apache's worker process, also httpd.exe): they are
+// waited for with it; any other server without the event is ended at once.
+void WaitForChildrenForceOthers(const std::vector<const nb::ProcessEntry*>& others,
+                               GracefulStop& stop) {
+    std::vector<uint32_t> signalled;
+    for (const Waited& w : stop.waited) signalled.push_back(w.pid);
+    for (const nb::ProcessEntry* p : others) {
+        bool child = std::find(signalled.begin(), signalled.end(), p->parentPid) != signalled.end();
+        if (child)
+            stop.Wait(p->pid, p->parentPid);
+        else
+            stop.ended += Force(p->pid, L"no-event");
+    }
+}
+
+// Waits for all of them together, at most ms from the start, noting each one's end as it comes;
+// then ends whatever still runs.
+void WaitTogetherThenForce(GracefulStop& stop, uint32_t ms) {
+    nb::IPlatform& os = nb::Os();
+    std::vector<Waited>& waited = stop.waited;
+    while (!waited.empty()) {
+        uint64_t now = os.MonotonicMs();
+        if (now - stop.started >= ms) break;
+        std::vector<nb::ProcessRef> handles;
+        for (const Waited& w : waited) handles.push_back(w.process.Get());
+        int i = os.WaitAnyProcessEnd(handles, static_cast<uint32_t>(ms - (now - stop.started)));
+        if (i < 0 || static_cast<std::size_t>(i) >= waited.size()) break;
+        LogGraceful(waited[static_cast<std::size_t>(i)], os.MonotonicMs() - stop.started);
+        ++stop.ended;
+        waited.erase(waited.begin() + i);
+    }
+    const wchar_t* reason = os.MonotonicMs() - stop.started >= ms ? L"timeout" : L"wait-failed";
+    for (const Waited& w : waited) stop.ended += Force(w.pid, reason);
+}
+
+}  // namespace
+
+int StopServers(uint32_t gracefulMs) {
+    std::vector<nb::ProcessEntry> servers;
+    if (!SnapshotServers(&servers)) return 0;
     if (gracefulMs == 0) {
+        int ended = 0;
         for (const nb::ProcessEntry& p : servers) ended += Force(p.pid, L"graceful-off");
         return ended;
     }
-    gracefulMs = std::min(gracefulMs, kMaxStopTimeoutMs);
-
-    // Ask every server that offers it first, so that they all stop at the same time.
-    const uint64_t started = os.MonotonicMs();
-    std::vector<Waited> waited;
-    std::vector<const nb::ProcessEntry*> others;
-    for (const nb::ProcessEntry& p : servers) {
-        if (!os.SetNamedEvent(ShutdownEventName(p.pid))) {
-            others.push_back(&p);
-            continue;
-        }
-        nb::ScopedProcess h(os.OpenProcessToWait(p.pid));
-        if (!h) {  // gone already
-            LogGraceful({p.pid, 0, {}}, os.MonotonicMs() - started);
-            ++ended;
-            continue;
-        }
-        waited.push_back({p.pid, 0, std::move(h)});
-    }
-    // A signalled server ends its own children (Apache's worker process, also httpd.exe):
-    // they are waited for with it; any other server without the event is ended at once.
-    std::vector<uint32_t> signalled;
-    for (const Waited& w : waited) signalled.push_back(w.pid);
-    for (const nb::ProcessEntry* p : others) {
-        bool child = std::find(signalled.begin(), signalled.end(), p->parentPid) != signalled.end();
-        if (!child) {
-            ended += Force(p->pid, L"no-event");
-            continue;
-        }
-        nb::ScopedProcess h(os.OpenProcessToWait(p->pid));
-        if (h) {
-            waited.push_back({p->pid, p->parentPid, std::move(h)});
-        } else {  // gone already
-            LogGraceful({p->pid, p->parentPid, {}}, os.MonotonicMs() - started);
-            ++ended;
-        }
-    }
-
-    // Wait for all of them together, noting each one's end as it comes.
-    while (!waited.empty()) {
-        uint64_t now = os.MonotonicMs();
-        if (now - started >= gracefulMs) break;
-        std::vector<nb::ProcessRef> handles;
-        for (const Waited& w : waited) handles.push_back(w.process.Get());
-        int i = os.WaitAnyProcessEnd(handles, static_cast<uint32_t>(gracefulMs - (now - started)));
-        if (i < 0 || static_cast<std::size_t>(i) >= waited.size()) break;
-        LogGraceful(waited[static_cast<std::size_t>(i)], os.MonotonicMs() - started);
-        ++ended;
-        waited.erase(waited.begin() + i);
-    }
-    const wchar_t* reason = os.MonotonicMs() - started >= gracefulMs ? L"timeout" : L"wait-failed";
-    for (const Waited& w : waited) ended += Force(w.pid, reason);
-    return ended;
+    GracefulStop stop;
+    stop.started = nb::Os().MonotonicMs();
+    WaitForChildrenForceOthers(SignalServers(servers, stop), stop);
+    WaitTogetherThenForce(stop, std::min(gracefulMs, kMaxStopTimeoutMs));
+    return stop.ended;
 }

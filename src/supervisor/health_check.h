@@ -10,9 +10,6 @@
 
 #include "platform/platform.h"
 
-constexpr std::uintptr_t TIMER_HEALTH = 0x48;          // every health_interval
-constexpr std::uintptr_t TIMER_HEALTH_TIMEOUT = 0x49;  // the waiting check's health_timeout
-
 // Whether an answer begins with an HTTP status line ("HTTP/1.x NNN"), whatever its code:
 // an error page means the server answers.
 bool StartsWithStatusLine(const std::string& answer);

@@ -13,7 +13,6 @@ constexpr uint32_t kRestartPause = 2000;
 constexpr int kReadinessAttempts = 5;
 constexpr int kBrowserChecks = 6;
 constexpr std::size_t kHomeChars = 255;
-constexpr uint16_t kSocketsVersion20 = 0x0002;
 constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
 
 std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -131,7 +130,7 @@ bool CMainDlg::OnInitDialog() {
 bool CMainDlg::WaitForServer() {
     nb::IPlatform& os = nb::Os();
     uint16_t granted = 0;
-    os.SocketsStartup(kSocketsVersion20, &granted);
+    os.SocketsStartup(SOCKETS_VERSION_2_0, &granted);
     // A fresh socket per attempt: a socket whose connect failed may not be reused.
     int attemptsLeft = kReadinessAttempts;
     for (;;) {

@@ -10,9 +10,6 @@
 #include "supervisor/crash_loop.h"
 #include "supervisor/health_check.h"
 
-constexpr std::uintptr_t TIMER_MONITOR = 1;
-constexpr std::uintptr_t TIMER_BACKUP = 2;
-
 class CMainDlg : public CDialog {
 public:
     // app: the application object, whose settings file every settings read uses.

@@ -598,11 +598,12 @@ int FakePlatform::ListInsertItem(nb::WindowId list, int index, const std::wstrin
     return static_cast<int>(at);
 }
 
-int FakePlatform::ListNextItem(nb::WindowId list, int start, int) {
+std::vector<int> FakePlatform::SelectedRows(nb::WindowId list) {
+    std::vector<int> selected;
     const auto& rows = lists[list];
-    for (std::size_t i = static_cast<std::size_t>(start + 1); i < rows.size(); ++i)
-        if (rows[i].selected) return static_cast<int>(i);
-    return -1;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].selected) selected.push_back(static_cast<int>(i));
+    return selected;
 }
 
 std::wstring FakePlatform::ListItemText(nb::WindowId list, int index) {

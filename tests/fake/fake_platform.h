@@ -203,8 +203,6 @@ public:
     std::intptr_t DefaultProc(nb::WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                               std::intptr_t lp) override;
     nb::WindowId DialogItem(nb::WindowId dialog, int id) override;
-    nb::WindowId MainWindow() override { return mainWindow; }
-    void SetMainWindow(nb::WindowId hwnd) override { mainWindow = hwnd; }
     nb::ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial,
                                      int grow) override;
     void ImageListDestroy(nb::ImageListRef list) override;
@@ -215,7 +213,7 @@ public:
                          int width) override;
     int ListInsertItem(nb::WindowId list, int index, const std::wstring& text,
                        int image) override;
-    int ListNextItem(nb::WindowId list, int start, int flags) override;
+    std::vector<int> SelectedRows(nb::WindowId list) override;
     std::wstring ListItemText(nb::WindowId list, int index) override;
     int ListDeleteItem(nb::WindowId list, int index) override;
 
@@ -227,5 +225,4 @@ private:
     nb::ProcessRef nextProcess_ = 0x1000;
     nb::SocketRef nextSocket_ = 0x6000;
     std::map<nb::ProcessRef, uint32_t> waitHandles_;  // handle -> pid
-    nb::WindowId mainWindow = 0;
 };

@@ -12,6 +12,7 @@
 
 #include "base/layout.h"
 #include "base/settings.h"
+#include "platform/file_paths.h"
 #include "fuzz_check.h"
 #include "nbctl/text.h"
 
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_REQUIRE(nbctl::HomeFromExePath(module) == home);
     FUZZ_REQUIRE(home.size() <= kHomeChars);
 
-    const PathParts parts = SplitPath(home);
+    const nb::PathParts parts = nb::SplitPath(home);
     FUZZ_REQUIRE(parts.drive.size() <= 2 && parts.dir.size() <= 255 && parts.fname.size() <= 255 &&
                  parts.ext.size() <= 255);
     FUZZ_REQUIRE(parts.drive + parts.dir + parts.fname + parts.ext == home);

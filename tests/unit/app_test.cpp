@@ -2,6 +2,7 @@
 #include "app/nbmonitor_app.h"
 
 #include "base/framework.h"
+#include "platform/file_paths.h"
 #include "test_env.h"
 
 class StartupTest : public ::testing::Test {
@@ -102,7 +103,7 @@ TEST_F(StartupTest, SettingsPathFollowsTheCurrentDirectoryAndIsReleasedAtExit) {
 }
 
 TEST(Title, IsTheExecutablesNameWithoutFolderAndExtension) {
-    EXPECT_EQ(U8(nb::TitleFromModulePath(L"C:\\nimbara\\bin\\nbmonitor.exe")), "nbmonitor");
-    EXPECT_EQ(U8(nb::TitleFromModulePath(L"C:\\a.b\\nb.monitor.exe")), "nb.monitor");
-    EXPECT_EQ(U8(nb::TitleFromModulePath(L"nbmonitor")), "nbmonitor");
+    EXPECT_EQ(U8(nb::FileStem(L"C:\\nimbara\\bin\\nbmonitor.exe")), "nbmonitor");
+    EXPECT_EQ(U8(nb::FileStem(L"C:\\a.b\\nb.monitor.exe")), "nb.monitor");
+    EXPECT_EQ(U8(nb::FileStem(L"nbmonitor")), "nbmonitor");
 }

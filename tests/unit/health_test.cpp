@@ -58,7 +58,7 @@ TEST_F(HealthTest, OffByDefaultMakesNoSocketCallAndNoTimerOfItsOwn) {
     dlg = std::make_unique<CMainDlg>(app);
     dlg->Create();
     w = dlg->GetSafeHwnd();
-    for (std::uintptr_t id : {std::uintptr_t{1}, TIMER_HEALTH, TIMER_HEALTH_TIMEOUT}) Tick(id);
+    for (std::uintptr_t id : {TIMER_MONITOR, TIMER_HEALTH, TIMER_HEALTH_TIMEOUT}) Tick(id);
     os.SendMsg(w, WM_HEALTH_SOCKET, 0x6000, FD_CONNECT);
     dlg->DestroyWindow();
     EXPECT_THAT(os.Only({"BeginConnect", "SocketSend", "CloseSocket", "SetTimer", "KillTimer"}),

@@ -115,7 +115,7 @@ TEST_F(MaintenanceTest, MoreThanOneSelectedKeepsTheDialogOpen) {
         auto* r = static_cast<CRestoreDlg*>(d);
         os.Select(r->m_list, {0, 1, 2});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);
-        stillSelected = os.ListNextItem(r->m_list, 1, LVNI_SELECTED) == 2;
+        stillSelected = os.SelectedRows(r->m_list) == std::vector<int>{0, 1, 2};
     };
     Command(ID_RESTORE);
     EXPECT_THAT(os.Boxes(), ElementsAre(FakePlatform::Box(0x102, L"1つのみ選択してください", nullptr, MB_OK)));

@@ -1,9 +1,17 @@
-// Paths the Win32 layer hands to the system, checked against Windows' own limits (Wine has
-// none, so only a native check shows them).
+// The parts of a path, and the paths the Win32 layer hands to the system, checked against
+// Windows' own limits (Wine has none, so only a native check shows them).
 #include "platform/file_paths.h"
 
 #include "base/layout.h"
 #include "test_env.h"
+
+TEST(FilePaths, SplitsAsTheRuntimeSplitterDoes) {
+    nb::PathParts p = nb::SplitPath(L"C:\\nb.x\\bin\\nb.monitor.exe");
+    EXPECT_EQ(U8(p.drive + L"|" + p.dir + L"|" + p.fname + L"|" + p.ext), "C:|\\nb.x\\bin\\|nb.monitor|.exe");
+    p = nb::SplitPath(L"\\nimbara\\");
+    EXPECT_EQ(U8(p.drive + L"|" + p.dir + L"|" + p.fname + L"|" + p.ext), "|\\nimbara\\||");
+    EXPECT_EQ(U8(nb::FileName(L"C:/a.b/c")), "c");
+}
 
 TEST(FilePaths, ExtendedLengthFormIsCleanAndAbsolute) {
     EXPECT_EQ(U8(nb::ExtendedLengthPath(L"C:\\nimbara\\\\conf\\extra\\httpd-nb.conf")),

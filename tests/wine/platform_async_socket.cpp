@@ -67,7 +67,7 @@ START_TEST(async_connect) {
 
     // A server that answers: connect, request, a status line, then the close.
     nb::SocketRef s = 0;
-    ok(os.BeginConnect(reinterpret_cast<nb::WindowId>(window), kSocketMessage, "127.0.0.1", port, &s) == 1,
+    ok(os.BeginConnect(nb::win::W(window), kSocketMessage, "127.0.0.1", port, &s) == 1,
        "the connection should begin\n");
     const Event* connected = WaitFor(FD_CONNECT);
     ok(connected && connected->socket == s && connected->error == 0, "FD_CONNECT without error expected, got %d\n",
@@ -92,7 +92,7 @@ START_TEST(async_connect) {
     ::closesocket(listener);
     g_events.clear();
     s = 0;
-    if (os.BeginConnect(reinterpret_cast<nb::WindowId>(window), kSocketMessage, "127.0.0.1", port, &s)) {
+    if (os.BeginConnect(nb::win::W(window), kSocketMessage, "127.0.0.1", port, &s)) {
         const Event* refused = WaitFor(FD_CONNECT);
         ok(refused && refused->error == WSAECONNREFUSED, "FD_CONNECT with WSAECONNREFUSED expected, got %d\n",
            refused ? refused->error : -1);

@@ -10,7 +10,7 @@
 
 namespace {
 
-HWND H(nb::WindowId w) { return reinterpret_cast<HWND>(w); }
+using nb::win::H;
 
 // Records what it receives and lets a test hook into its messages.
 class Probe : public CDialog {
@@ -23,7 +23,7 @@ public:
     UINT handledCommand = 0;               // the one command this window handles itself
     bool (*onInit)(Probe*) = nullptr;      // runs in OnInitDialog; its result is returned
     void (*onTimer)(Probe*, UINT_PTR) = nullptr;
-    bool (*preTranslate)(Probe*, const nb::TextMessage&) = nullptr;
+    bool (*preTranslate)(Probe*, const nb::QueuedMessage&) = nullptr;
     bool initResult = true;
     intptr_t state = 0;  // scratch for the hooks
     std::vector<intptr_t> notes;
@@ -33,7 +33,7 @@ public:
         if (msg == WM_CREATE) attachedAtCreate = GetSafeHwnd() != 0;
         return CDialog::WindowProc(msg, wp, lp);
     }
-    bool PreTranslateMessage(const nb::TextMessage& m) override {
+    bool PreTranslateMessage(const nb::QueuedMessage& m) override {
         if (preTranslate != nullptr && preTranslate(this, m)) return true;
         return CDialog::PreTranslateMessage(m);
     }
@@ -238,7 +238,7 @@ START_TEST(modal_pre_translation) {
     Probe guarded(IDD_MAINDLG);
     guarded.onInit = postKeys;
     guarded.onTimer = endOnTimer;
-    guarded.preTranslate = [](Probe* p, const nb::TextMessage& m) {
+    guarded.preTranslate = [](Probe* p, const nb::QueuedMessage& m) {
         if (m.message != WM_KEYDOWN || m.wParam != VK_ESCAPE) return false;
         p->state++;
         return true;

@@ -6,6 +6,7 @@
 
 #include "platform/win32/windows_support.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/window_handles.h"
 
 namespace fx {
 

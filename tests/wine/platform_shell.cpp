@@ -9,7 +9,7 @@
 
 namespace {
 
-HWND H(nb::WindowId w) { return reinterpret_cast<HWND>(w); }
+using nb::win::H;
 
 class Plain : public CDialog {
 public:
@@ -142,16 +142,16 @@ START_TEST(image_list_and_list_view) {
     os.ListDeleteItem(list, 3);
 
     // Several rows selected (the list allows it): walk them, delete from the highest.
-    ok(os.ListNextItem(list, -1, LVNI_SELECTED) == -1, "no selection expected at first\n");
+    ok(os.SelectedRows(list).empty(), "no selection expected at first\n");
     LVITEMW sel = {};
     sel.stateMask = LVIS_SELECTED;
     sel.state = LVIS_SELECTED;
     ::SendMessageW(H(list), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&sel));
     ::SendMessageW(H(list), LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&sel));
-    int a = os.ListNextItem(list, -1, LVNI_SELECTED);
-    int b = os.ListNextItem(list, a, LVNI_SELECTED);
-    int c = os.ListNextItem(list, b, LVNI_SELECTED);
-    ok(a == 0 && b == 2 && c == -1, "rows 0 and 2 selected expected, got %d %d %d\n", a, b, c);
+    std::vector<int> selected = os.SelectedRows(list);
+    ok((selected == std::vector<int>{0, 2}),
+       "rows 0 and 2 selected expected, got %d rows, first %d\n", int(selected.size()),
+       selected.empty() ? -1 : selected[0]);
     ok(os.ListDeleteItem(list, 2) == 1 && os.ListDeleteItem(list, 0) == 1,
        "both rows should be deleted\n");
     ok(::SendMessageW(H(list), LVM_GETITEMCOUNT, 0, 0) == 1 && os.ListItemText(list, 0) == L"b.zip",

@@ -1,17 +1,21 @@
 // The words nbctl understands and the window message each one posts to the supervisor.
-// Plain data, free of windows.h, so that the table is checked natively as well.
+// Plain data, free of windows.h, so that the table is checked natively as well. The ids and
+// the title are the program's own, from the headers it is built from.
 #pragma once
 
 #include <cstdint>
 #include <cwchar>
 
+#include "base/layout.h"
+#include "resources/resource.h"
+
 namespace nbctl {
 
 // Title of the supervisor's hidden window, the one every command is posted to.
-constexpr wchar_t kWindowTitle[] = L"nbmonitorDlg";
+constexpr const wchar_t* kWindowTitle = names::kSupervisorTitle;
 
 constexpr std::uint32_t kWmCommand = 0x0111;
-constexpr std::uint32_t kWmTrayCallback = 0x0400 + 100;  // WM_USER + 100 = 1124
+constexpr std::uint32_t kWmTrayCallback = WM_TRAY_CALLBACK;  // WM_USER + 100 = 1124
 constexpr std::intptr_t kWmLButtonDblClk = 0x0203;        // 515
 
 struct Command {
@@ -23,13 +27,13 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {L"show", kWmCommand, 32771, 0, "show the supervisor window"},
-    {L"backup", kWmCommand, 32776, 0, "run the backup script, then say so in a box"},
-    {L"restore", kWmCommand, 32778, 0, "open the restore dialog"},
-    {L"initialize", kWmCommand, 32779, 0, "delete htdocs\\data\\app.db after a confirmation"},
+    {L"show", kWmCommand, ID_SHOW, 0, "show the supervisor window"},
+    {L"backup", kWmCommand, ID_BACKUP, 0, "run the backup script, then say so in a box"},
+    {L"restore", kWmCommand, ID_RESTORE, 0, "open the restore dialog"},
+    {L"initialize", kWmCommand, ID_INITIALIZE, 0, "delete htdocs\\data\\app.db after a confirmation"},
     {L"open", kWmTrayCallback, 0, kWmLButtonDblClk, "open the start page (as a double-click on the icon)"},
-    {L"about", kWmCommand, 32777, 0, "show the About box"},
-    {L"exit", kWmCommand, 32773, 0, "end the supervisor, which stops the web server"},
+    {L"about", kWmCommand, ID_TRAY_ABOUT, 0, "show the About box"},
+    {L"exit", kWmCommand, ID_TRAY_EXIT, 0, "end the supervisor, which stops the web server"},
 };
 
 // The command named exactly by word (lower case, whole word), or nullptr.

@@ -1,6 +1,6 @@
 // Checks nbctl's command table and the text it reads (listen file, log lines, HTTP status
 // line, what status tells from the log) and writes (JSON). Builds for Windows (nbctl_test.exe, run under Wine) and natively
-// (g++ -std=c++17 commands_test.cpp); prints "N passed, M failed" last.
+// (g++ -std=c++17 -I../../src commands_test.cpp); prints "N passed, M failed" last.
 #include <cstdio>
 #include <cwchar>
 #include <set>

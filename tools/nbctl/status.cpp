@@ -117,6 +117,70 @@ std::string SocketError(const char* what, int code) {
     return std::string(what) + " failed (error " + std::to_string(code) + ")";
 }
 
+// Connects the non-blocking socket to 127.0.0.1:port; false with page->error set when it cannot.
+bool ConnectWithin(SOCKET s, unsigned port, const Stopwatch& clock, PageAnswer* page,
+                   const std::string& timeout) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = ::htons(static_cast<u_short>(port));
+    to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR) return true;
+    const int code = ::WSAGetLastError();
+    if (code != WSAEWOULDBLOCK) {
+        page->error = SocketError("connect", code);
+        return false;
+    }
+    bool failed = false;
+    if (WaitFor(s, true, clock, &failed) && !failed) return true;
+    int soError = 0;
+    int length = sizeof soError;
+    ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
+    page->error = failed ? SocketError("connect", soError) : timeout;
+    return false;
+}
+
+bool SendRequest(SOCKET s, unsigned port, const Stopwatch& clock, PageAnswer* page,
+                 const std::string& timeout) {
+    const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" + std::to_string(port) +
+                                "\r\nConnection: close\r\n\r\n";
+    bool failed = false;
+    for (std::size_t sent = 0; sent < request.size();) {
+        const int n = ::send(s, request.data() + sent, static_cast<int>(request.size() - sent), 0);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            page->error = SocketError("send", ::WSAGetLastError());
+            return false;
+        } else if (!WaitFor(s, true, clock, &failed) || failed) {
+            page->error = failed ? "the connection failed while sending" : timeout;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The answer up to its first line feed (at most about 1 KiB), or all of it when it is shorter.
+bool ReceiveFirstLine(SOCKET s, const Stopwatch& clock, std::string* answer, PageAnswer* page,
+                      const std::string& timeout) {
+    bool failed = false;
+    while (answer->find('\n') == std::string::npos && answer->size() < 1024) {
+        char buffer[512];
+        const int n = ::recv(s, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            answer->append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            page->error = SocketError("recv", ::WSAGetLastError());
+            return false;
+        } else if (!WaitFor(s, false, clock, &failed)) {
+            page->error = timeout;
+            return false;
+        }
+    }
+    return true;
+}
+
 // GET /index.php on 127.0.0.1, where the supervisor itself waits for the server, within
 // kPageTimeoutMs for the connection, the request and the answer's first line together.
 PageAnswer GetPage(unsigned port) {
@@ -133,56 +197,12 @@ PageAnswer GetPage(unsigned port) {
         page.error = SocketError("socket", ::WSAGetLastError());
         return page;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = ::htons(static_cast<u_short>(port));
-    to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
     Stopwatch clock;
-    bool failed = false;
-    if (::connect(s.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
-        const int code = ::WSAGetLastError();
-        if (code != WSAEWOULDBLOCK) {
-            page.error = SocketError("connect", code);
-            return page;
-        }
-        if (!WaitFor(s.Get(), true, clock, &failed) || failed) {
-            int soError = 0;
-            int length = sizeof soError;
-            ::getsockopt(s.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
-            page.error = failed ? SocketError("connect", soError) : timeout;
-            return page;
-        }
-    }
-    const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" + std::to_string(port) +
-                                "\r\nConnection: close\r\n\r\n";
-    for (std::size_t sent = 0; sent < request.size();) {
-        const int n = ::send(s.Get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
-            page.error = SocketError("send", ::WSAGetLastError());
-            return page;
-        } else if (!WaitFor(s.Get(), true, clock, &failed) || failed) {
-            page.error = failed ? "the connection failed while sending" : timeout;
-            return page;
-        }
-    }
     std::string answer;
-    while (answer.find('\n') == std::string::npos && answer.size() < 1024) {
-        char buffer[512];
-        const int n = ::recv(s.Get(), buffer, sizeof buffer, 0);
-        if (n > 0) {
-            answer.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
-            page.error = SocketError("recv", ::WSAGetLastError());
-            return page;
-        } else if (!WaitFor(s.Get(), false, clock, &failed)) {
-            page.error = timeout;
-            return page;
-        }
-    }
+    if (!ConnectWithin(s.Get(), port, clock, &page, timeout) ||
+        !SendRequest(s.Get(), port, clock, &page, timeout) ||
+        !ReceiveFirstLine(s.Get(), clock, &answer, &page, timeout))
+        return page;
     page.ms = clock.Ms();
     if (!ParseHttpStatus(answer, &page.status)) {
         page.status = -1;
@@ -228,81 +248,104 @@ std::wstring LogHome() {
     return OwnHome();
 }
 
-int StatusCommand(bool json) {
-    SupervisorInfo supervisor;
-    const bool running = FindSupervisor(&supervisor);
-    const bool ownHome = supervisor.home.empty();
-    const std::wstring home = ownHome ? OwnHome() : supervisor.home;
+namespace {
 
-    const std::wstring listenFile = home + L"conf\\extra\\httpd-port.conf";
+// What status reports, gathered once for either form.
+struct StatusFacts {
+    SupervisorInfo supervisor;
+    bool running = false;
+    bool ownHome = false;  // no supervisor tells its home: nbctl's own installation
+    std::wstring home, listenFile, logPath;
     unsigned port = 0;
-    std::string portProblem;
-    const bool havePort = ReadPort(listenFile, &port, &portProblem);
-    const std::vector<unsigned long> servers = ServerPids();
+    bool havePort = false;
+    std::string portProblem, url;
+    std::vector<unsigned long> servers;
+    PageAnswer page;
+    std::vector<std::string> lines;
+    bool haveLog = false;
+};
+
+StatusFacts GatherStatus() {
+    StatusFacts f;
+    f.running = FindSupervisor(&f.supervisor);
+    f.ownHome = f.supervisor.home.empty();
+    f.home = f.ownHome ? OwnHome() : f.supervisor.home;
+
+    f.listenFile = f.home + L"conf\\extra\\httpd-port.conf";
+    f.havePort = ReadPort(f.listenFile, &f.port, &f.portProblem);
+    f.servers = ServerPids();
 
     // The page counts only for a running supervisor: without one nothing keeps it up.
-    const std::string url = havePort ? "http://localhost:" + Number(port) + "/index.php" : std::string();
-    PageAnswer page;
-    if (running && havePort) page = GetPage(port);
-    if (running && !havePort) page.error = "port unknown";
+    if (f.havePort) f.url = "http://localhost:" + Number(f.port) + "/index.php";
+    if (f.running && f.havePort) f.page = GetPage(f.port);
+    if (f.running && !f.havePort) f.page.error = "port unknown";
 
-    const std::wstring logPath = LogPath(home);
-    std::vector<std::string> lines;
-    const bool haveLog = LastLogLines(home, kStatusLogLines, &lines);
+    f.logPath = LogPath(f.home);
+    f.haveLog = LastLogLines(f.home, kStatusLogLines, &f.lines);
+    return f;
+}
 
-    const int status = !running ? kExitNotRunning : page.ok ? kExitOk : kExitNoAnswer;
-
-    std::string out;
-    if (json) {
-        const char* kNull = "null";
-        out = "{\"running\":" + std::string(running ? "true" : "false");
-        out += ",\"pid\":" + (running ? Number(supervisor.pid) : kNull);
-        out += ",\"home\":" + JsonString(Utf8(home));
-        out += ",\"port\":" + (havePort ? Number(port) : kNull);
-        out += ",\"httpd\":[";
-        for (std::size_t i = 0; i < servers.size(); ++i) out += (i ? "," : "") + Number(servers[i]);
-        out += "],\"page\":";
-        if (!running) {
-            out += kNull;
-        } else {
-            out += "{\"url\":" + (havePort ? JsonString(url) : kNull);
-            out += ",\"ok\":" + std::string(page.ok ? "true" : "false");
-            out += ",\"status\":" + (page.status >= 0 ? Number(static_cast<unsigned long>(page.status)) : kNull);
-            out += ",\"ms\":" + (page.status >= 0 ? Number(page.ms) : kNull);
-            out += ",\"error\":" + (page.error.empty() ? kNull : JsonString(page.error)) + "}";
-        }
-        out += StatusHistory(home, true);
-        out += ",\"log\":{\"path\":" + JsonString(Utf8(logPath)) + ",\"lines\":[";
-        for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + JsonLogLine(lines[i]);
-        out += "]}}\n";
+std::string StatusJson(const StatusFacts& f) {
+    const char* kNull = "null";
+    const PageAnswer& page = f.page;
+    std::string out = "{\"running\":" + std::string(f.running ? "true" : "false");
+    out += ",\"pid\":" + (f.running ? Number(f.supervisor.pid) : kNull);
+    out += ",\"home\":" + JsonString(Utf8(f.home));
+    out += ",\"port\":" + (f.havePort ? Number(f.port) : kNull);
+    out += ",\"httpd\":[";
+    for (std::size_t i = 0; i < f.servers.size(); ++i) out += (i ? "," : "") + Number(f.servers[i]);
+    out += "],\"page\":";
+    if (!f.running) {
+        out += kNull;
     } else {
-        auto row = [&out](const char* name, const std::string& value) {
-            char label[16];
-            std::snprintf(label, sizeof label, "%-11s", name);
-            out += label + value + "\n";
-        };
-        row("nbmonitor", running ? "running, pid " + Number(supervisor.pid) : "not running");
-        row("home", Utf8(home) + (ownHome ? " (where nbctl is installed)" : ""));
-        row("port", havePort ? Number(port) + " (" + Utf8(listenFile) + ")"
-                             : "unknown: " + Utf8(listenFile) + ": " + portProblem);
-        std::string pids;
-        for (unsigned long pid : servers) pids += (pids.empty() ? "" : " ") + Number(pid);
-        row("httpd.exe", pids.empty() ? "none running" : pids);
-        if (running) {
-            if (!havePort)
-                row("page", "not checked (port unknown)");
-            else if (page.status >= 0)
-                row("page", url + ": HTTP " + Number(static_cast<unsigned long>(page.status)) + " in " +
-                                Number(page.ms) + " ms" + (page.ok ? "" : " (" + page.error + ")"));
-            else
-                row("page", url + ": " + page.error);
-        }
-        out += StatusHistory(home, false);
-        row("log", Utf8(logPath) + (!haveLog ? ": none" : lines.empty() ? ": empty" : ""));
-        for (const std::string& line : lines) out += "  " + line + "\n";
+        out += "{\"url\":" + (f.havePort ? JsonString(f.url) : kNull);
+        out += ",\"ok\":" + std::string(page.ok ? "true" : "false");
+        out += ",\"status\":" + (page.status >= 0 ? Number(static_cast<unsigned long>(page.status)) : kNull);
+        out += ",\"ms\":" + (page.status >= 0 ? Number(page.ms) : kNull);
+        out += ",\"error\":" + (page.error.empty() ? kNull : JsonString(page.error)) + "}";
     }
-    Print(out);
-    return status;
+    out += StatusHistory(f.home, true);
+    out += ",\"log\":{\"path\":" + JsonString(Utf8(f.logPath)) + ",\"lines\":[";
+    for (std::size_t i = 0; i < f.lines.size(); ++i) out += (i ? "," : "") + JsonLogLine(f.lines[i]);
+    out += "]}}\n";
+    return out;
+}
+
+std::string PageRow(const StatusFacts& f) {
+    const PageAnswer& page = f.page;
+    if (!f.havePort) return "not checked (port unknown)";
+    if (page.status < 0) return f.url + ": " + page.error;
+    return f.url + ": HTTP " + Number(static_cast<unsigned long>(page.status)) + " in " +
+           Number(page.ms) + " ms" + (page.ok ? "" : " (" + page.error + ")");
+}
+
+std::string StatusText(const StatusFacts& f) {
+    std::string out;
+    auto row = [&out](const char* name, const std::string& value) {
+        char label[16];
+        std::snprintf(label, sizeof label, "%-11s", name);
+        out += label + value + "\n";
+    };
+    row("nbmonitor", f.running ? "running, pid " + Number(f.supervisor.pid) : "not running");
+    row("home", Utf8(f.home) + (f.ownHome ? " (where nbctl is installed)" : ""));
+    row("port", f.havePort ? Number(f.port) + " (" + Utf8(f.listenFile) + ")"
+                           : "unknown: " + Utf8(f.listenFile) + ": " + f.portProblem);
+    std::string pids;
+    for (unsigned long pid : f.servers) pids += (pids.empty() ? "" : " ") + Number(pid);
+    row("httpd.exe", pids.empty() ? "none running" : pids);
+    if (f.running) row("page", PageRow(f));
+    out += StatusHistory(f.home, false);
+    row("log", Utf8(f.logPath) + (!f.haveLog ? ": none" : f.lines.empty() ? ": empty" : ""));
+    for (const std::string& line : f.lines) out += "  " + line + "\n";
+    return out;
+}
+
+}  // namespace
+
+int StatusCommand(bool json) {
+    const StatusFacts f = GatherStatus();
+    Print(json ? StatusJson(f) : StatusText(f));
+    return !f.running ? kExitNotRunning : f.page.ok ? kExitOk : kExitNoAnswer;
 }
 
 }  // namespace nbctl

@@ -12,6 +12,8 @@
 #include <cwchar>
 #include <string>
 
+#include "resources/resource.h"
+
 namespace {
 
 std::wstring g_log;
@@ -27,12 +29,12 @@ void Log(const char* line) {
 }
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_COMMAND || msg == WM_USER + 100) {
+    if (msg == WM_COMMAND || msg == WM_TRAY_CALLBACK) {
         char line[96];
         std::snprintf(line, sizeof line, "msg=%u wp=%lu lp=%ld", msg, static_cast<unsigned long>(wp),
                       static_cast<long>(lp));
         Log(line);
-        if (msg == WM_COMMAND && LOWORD(wp) == 32773) ::DestroyWindow(hwnd);
+        if (msg == WM_COMMAND && LOWORD(wp) == ID_TRAY_EXIT) ::DestroyWindow(hwnd);
         return 0;
     }
     if (msg == WM_TIMER) {

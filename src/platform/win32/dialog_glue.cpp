@@ -5,6 +5,7 @@
 #include "platform/win32/windows_support.h"
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/window_handles.h"
 
 #include <unordered_map>
 
@@ -12,9 +13,6 @@ namespace nb {
 namespace win {
 
 namespace {
-
-HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
-WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 
 struct ModalState {
     bool running = true;
@@ -122,7 +120,7 @@ HWND CreateBound(int templateId, HWND owner, IMessageTarget* self, ModalState* m
 // handling); the walk stops at the dialog whose loop runs, and that dialog always has its
 // turn, last if the message is not in its tree.
 bool PreTranslate(IMessageTarget* self, HWND selfHwnd, MSG& msg) {
-    TextMessage text;
+    QueuedMessage text;
     text.hwnd = W(msg.hwnd);
     text.message = msg.message;
     text.wParam = msg.wParam;
@@ -141,33 +139,38 @@ bool PreTranslate(IMessageTarget* self, HWND selfHwnd, MSG& msg) {
     return !selfOffered && self->PreTranslateMessage(text);
 }
 
-}  // namespace
-
-WindowId Win32Platform::CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) {
-    return W(CreateBound(templateId, H(owner), self, nullptr));
+// The window a modal dialog disables: the top-level window of the owner given.
+HWND TopLevelOwner(HWND owner) {
+    if (owner == nullptr) return nullptr;
+    HWND root = ::GetAncestor(owner, GA_ROOT);
+    return root != nullptr ? root : owner;
 }
 
-std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) {
-    HWND ownerTop = H(owner);
-    if (ownerTop != nullptr) {
-        HWND root = ::GetAncestor(ownerTop, GA_ROOT);
-        if (root != nullptr) ownerTop = root;
+// Disables the owner for the modal run and enables it again, once: at Restore or when the
+// run ends early. An owner that was disabled already is left as it is.
+class OwnerDisabled {
+public:
+    explicit OwnerDisabled(HWND owner)
+        : m_owner(owner != nullptr && ::IsWindowEnabled(owner) ? owner : nullptr) {
+        if (m_owner != nullptr) ::EnableWindow(m_owner, FALSE);
     }
-    bool reenableOwner = false;
-    if (ownerTop != nullptr && ::IsWindowEnabled(ownerTop)) {
-        ::EnableWindow(ownerTop, FALSE);
-        reenableOwner = true;
+    ~OwnerDisabled() { Restore(); }
+    OwnerDisabled(const OwnerDisabled&) = delete;
+    OwnerDisabled& operator=(const OwnerDisabled&) = delete;
+
+    void Restore() {
+        if (m_owner != nullptr) ::EnableWindow(m_owner, TRUE);
+        m_owner = nullptr;
     }
 
-    ModalState state;
-    HWND hwnd = CreateBound(templateId, ownerTop, self, &state);
-    if (hwnd == nullptr) {
-        if (reenableOwner) ::EnableWindow(ownerTop, TRUE);
-        return -1;
-    }
+private:
+    HWND m_owner;
+};
 
-    // A dialog that is not visible yet is shown once its queue first runs dry, after the
-    // messages its creation left behind: so it appears fully initialised.
+// The modal loop, until EndModal, WM_QUIT or a failed GetMessage. A dialog that is not visible
+// yet is shown once its queue first runs dry, after the messages its creation left behind: so
+// it appears fully initialised.
+void RunModalLoop(HWND hwnd, IMessageTarget* self, ModalState& state) {
     bool showWhenIdle = (::GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE) == 0;
     MSG msg;
     while (state.running) {
@@ -194,7 +197,10 @@ std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMes
             ::DispatchMessageW(&msg);
         }
     }
+}
 
+// After the loop: the dialog hidden, the owner enabled and activated again, the dialog gone.
+void LeaveModal(HWND hwnd, HWND ownerTop, OwnerDisabled& ownerOff) {
     if (Binding* b = Find(hwnd)) b->modal = nullptr;
     if (::IsWindow(hwnd)) {
         // Hidden before the owner comes back, so that the owner is what gets activated.
@@ -202,9 +208,25 @@ std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMes
                        SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE |
                            SWP_NOZORDER);
     }
-    if (reenableOwner) ::EnableWindow(ownerTop, TRUE);
+    ownerOff.Restore();
     if (ownerTop != nullptr && ::GetActiveWindow() == hwnd) ::SetActiveWindow(ownerTop);
     if (::IsWindow(hwnd)) ::DestroyWindow(hwnd);
+}
+
+}  // namespace
+
+WindowId Win32Platform::CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) {
+    return W(CreateBound(templateId, H(owner), self, nullptr));
+}
+
+std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) {
+    HWND ownerTop = TopLevelOwner(H(owner));
+    OwnerDisabled ownerOff(ownerTop);
+    ModalState state;
+    HWND hwnd = CreateBound(templateId, ownerTop, self, &state);
+    if (hwnd == nullptr) return -1;
+    RunModalLoop(hwnd, self, state);
+    LeaveModal(hwnd, ownerTop, ownerOff);
     return state.result;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/win32/windows_support.h"
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/window_handles.h"
 
 #include <cwchar>
 #include <vector>
@@ -19,21 +20,14 @@ namespace win {
 namespace {
 
 HINSTANCE Module() { return ::GetModuleHandleW(nullptr); }
-HWND H(WindowId w) { return reinterpret_cast<HWND>(w); }
-WindowId W(HWND h) { return reinterpret_cast<WindowId>(h); }
 HANDLE ProcessHandle(ProcessRef p) { return reinterpret_cast<HANDLE>(p); }
 
 #ifdef NB_TEST_HOOKS
-std::wstring FileNamePart(const std::wstring& path) {
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 bool ShortWriteRequested(const std::wstring& target) {
     wchar_t pattern[MAX_PATH];
     DWORD n = ::GetEnvironmentVariableW(kShortWriteFaultVariable, pattern, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
-    return FileNamePart(target).find(pattern) != std::wstring::npos;
+    return FileName(target).find(pattern) != std::wstring::npos;
 }
 #else
 constexpr bool ShortWriteRequested(const std::wstring&) { return false; }
@@ -47,7 +41,7 @@ Win32Platform::~Win32Platform() = default;
 const std::wstring& Win32Platform::AppTitle() {
     if (m_appTitle.empty()) {
         std::wstring module;
-        if (ModulePath(module, kMaxModulePathChars)) m_appTitle = TitleFromModulePath(module);
+        if (ModulePath(module, kMaxModulePathChars)) m_appTitle = FileStem(module);
     }
     return m_appTitle;
 }
@@ -176,56 +170,78 @@ int Win32Platform::ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return 1;
 }
 
+namespace {
+// A read-only file cannot be opened for writing, so it is not replaced either. Windows'
+// MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
+bool RefuseReadOnly(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
+
+// The temporary file beside the target, made new under the first of up to 16 free names;
+// invalid when none could be made.
+ScopedKernelHandle CreateTemporaryFile(const std::wstring& target, ReplacementPaths* paths) {
+    static unsigned serial = 0;
+    const DWORD pid = ::GetCurrentProcessId();
+    ScopedKernelHandle file;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        *paths = ReplacementPathsFor(target, pid, serial++);
+        // CREATE_NEW: never write into a file that someone else made under that name.
+        file.Reset(::CreateFileW(paths->temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return file;
+}
+
+bool WriteAndFlush(HANDLE file, const std::wstring& target, const std::string& bytes) {
+    DWORD want = static_cast<DWORD>(bytes.size());
+    if (want > 0 && ShortWriteRequested(target)) want /= 2;
+    DWORD written = 0;
+    bool ok = want == 0 || ::WriteFile(file, bytes.data(), want, &written, nullptr);
+    return ok && written == bytes.size() && ::FlushFileBuffers(file);
+}
+
+bool MoveIntoPlace(const ReplacementPaths& paths) {
+    return ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// A replacement that failed after the temporary file was made: the file removed, the system's
+// error kept for the caller.
+int AbandonReplacement(const ReplacementPaths& paths, WriteError& why) {
+    DWORD err = ::GetLastError();
+    // NTFS refuses to replace a file while any handle is open on it, whatever sharing that
+    // handle allows: a reader of a moment, which the caller may wait out.
+    if (why == WriteError::CannotReplace &&
+        (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
+        why = WriteError::TargetBusy;
+    ::DeleteFileW(paths.temp.c_str());
+    ::SetLastError(err);
+    return 0;
+}
+}  // namespace
+
 int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::string& bytes,
                                       WriteError* error) {
     WriteError ignored;
     WriteError& why = error != nullptr ? *error : ignored;
     why = WriteError::CannotOpen;
-    if (path.empty()) return 0;
-    // A read-only file cannot be opened for writing, so it is not replaced either. Windows'
-    // MoveFileEx refuses to replace it anyway, but Wine renames over it: so ask first.
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    static unsigned serial = 0;
-    const DWORD pid = ::GetCurrentProcessId();
-
+    if (path.empty() || RefuseReadOnly(path)) return 0;
     ReplacementPaths paths;
-    ScopedKernelHandle file;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        paths = ReplacementPathsFor(path, pid, serial++);
-        // CREATE_NEW: never write into a file that someone else made under that name.
-        file.Reset(::CreateFileW(paths.temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return 0;
-    }
+    ScopedKernelHandle file = CreateTemporaryFile(path, &paths);
     if (!file) return 0;
-
-    DWORD want = static_cast<DWORD>(bytes.size());
-    if (want > 0 && ShortWriteRequested(path)) want /= 2;
-    DWORD written = 0;
-    bool ok = want == 0 || ::WriteFile(file.Get(), bytes.data(), want, &written, nullptr);
-    ok = ok && written == bytes.size() && ::FlushFileBuffers(file.Get());
+    bool ok = WriteAndFlush(file.Get(), path, bytes);
     why = WriteError::ShortWrite;
     file.Reset();
     if (ok) {
         why = WriteError::CannotReplace;
-        ok = ::MoveFileExW(paths.temp.c_str(), paths.target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        ok = MoveIntoPlace(paths);
     }
-    if (!ok) {
-        DWORD err = ::GetLastError();
-        // NTFS refuses to replace a file while any handle is open on it, whatever sharing
-        // that handle allows: a reader of a moment, which the caller may wait out.
-        if (why == WriteError::CannotReplace &&
-            (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
-            why = WriteError::TargetBusy;
-        ::DeleteFileW(paths.temp.c_str());
-        ::SetLastError(err);
-        return 0;
-    }
+    if (!ok) return AbandonReplacement(paths, why);
     why = WriteError::None;
     return 1;
 }
@@ -288,14 +304,21 @@ int Win32Platform::WideToAnsi(const std::wstring& text, std::string& out, std::s
 
 // --- sockets -----------------------------------------------------------------------------
 
+namespace {
+sockaddr_in Ipv4Address(const char* address, uint16_t port) {
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(address);
+    addr.sin_port = ::htons(port);
+    return addr;
+}
+}  // namespace
+
 ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t port,
                                        int backlog) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return ProbeResult::NoSocket;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ansiAddress.c_str());
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ansiAddress.c_str(), port);
     if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR)
         return ProbeResult::BindFailed;
     if (::listen(s.Get(), backlog) == SOCKET_ERROR) return ProbeResult::ListenFailed;
@@ -305,10 +328,7 @@ ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t 
 int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return 0;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ipv4Address, port);
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
 
@@ -319,10 +339,7 @@ int Win32Platform::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Add
     // WSAAsyncSelect also makes the socket non-blocking, so connect returns at once.
     if (::WSAAsyncSelect(s.Get(), H(hwnd), msg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
         return 0;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
-    addr.sin_port = ::htons(port);
+    sockaddr_in addr = Ipv4Address(ipv4Address, port);
     if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR &&
         ::WSAGetLastError() != WSAEWOULDBLOCK)
         return 0;
@@ -590,10 +607,6 @@ WindowId Win32Platform::DialogItem(WindowId dialog, int id) {
     return W(::GetDlgItem(H(dialog), id));
 }
 
-WindowId Win32Platform::MainWindow() { return m_mainWindow; }
-
-void Win32Platform::SetMainWindow(WindowId hwnd) { m_mainWindow = hwnd; }
-
 // --- list view and image list ------------------------------------------------------------
 
 ImageListRef Win32Platform::ImageListCreate(int cx, int cy, uint32_t flags, int initial,
@@ -645,9 +658,14 @@ int Win32Platform::ListInsertItem(WindowId list, int index, const std::wstring& 
         ::SendMessageW(H(list), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-int Win32Platform::ListNextItem(WindowId list, int start, int flags) {
-    return static_cast<int>(::SendMessageW(H(list), LVM_GETNEXTITEM, static_cast<WPARAM>(start),
-                                           MAKELPARAM(flags, 0)));
+std::vector<int> Win32Platform::SelectedRows(WindowId list) {
+    std::vector<int> rows;
+    for (int row = -1;;) {
+        row = static_cast<int>(::SendMessageW(H(list), LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                              MAKELPARAM(LVNI_SELECTED, 0)));
+        if (row == -1) return rows;
+        rows.push_back(row);
+    }
 }
 
 std::wstring Win32Platform::ListItemText(WindowId list, int index) {

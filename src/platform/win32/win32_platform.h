@@ -111,8 +111,6 @@ public:
     std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                               std::intptr_t lp) override;
     WindowId DialogItem(WindowId dialog, int id) override;
-    WindowId MainWindow() override;
-    void SetMainWindow(WindowId hwnd) override;
 
     // list view and image list
     ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial, int grow) override;
@@ -123,7 +121,7 @@ public:
     int ListInsertColumn(WindowId list, int column, const std::wstring& title,
                          int width) override;
     int ListInsertItem(WindowId list, int index, const std::wstring& text, int image) override;
-    int ListNextItem(WindowId list, int start, int flags) override;
+    std::vector<int> SelectedRows(WindowId list) override;
     std::wstring ListItemText(WindowId list, int index) override;
     int ListDeleteItem(WindowId list, int index) override;
 
@@ -133,7 +131,6 @@ private:
 
     std::wstring m_appTitle;
     std::map<int, void*> m_icons;
-    WindowId m_mainWindow = 0;
 };
 
 #ifdef NB_TEST_HOOKS
