@@ -87,7 +87,8 @@ if not APACHE:
 def apache_serves(s, t):
     """Default settings: Apache starts from the installation's httpd.conf with the two files
     nbmonitor wrote, answers before the readiness check gives up and serves the start page
-    through them (document root, DirectoryIndex, the PHP stand-in's type); its error log
+    through them (document root, DirectoryIndex, .php handed to the PHP stand-in, which sends
+    it as HTML); the database and cgi-bin are closed whatever the URL's case; its error log
     has no errors."""
     inst, sup = apache_started(s, t, sets=[])
     t.equal(inst.read("conf", "extra", "httpd-nb.conf"), server_conf("nimbara"), "conf\\extra\\httpd-nb.conf")
@@ -96,6 +97,8 @@ def apache_serves(s, t):
     t.equal(body, inst.read("htdocs", "index.php"), "the page is htdocs\\index.php")
     code, body = http_get(PORT, "/")
     t.equal((code, body), (200, inst.read("htdocs", "index.php")), "/ through DirectoryIndex index.php")
+    for path in ("/data/app.db", "/DATA/APP.DB", "/cgi-bin/"):
+        t.equal(http_get(PORT, path)[0], 403, "HTTP status of %s, closed by conf\\httpd.conf" % path)
     head = headers()
     t.true(re.search(r"^Server: Apache/2\.4\.\d+ \(Win(32|64)\)$", head, re.M), "Server header: %r" % head)
     t.true("\nContent-Type: text/html; charset=utf-8\n" in head, "content type of a .php file: %r" % head)

@@ -2,39 +2,40 @@
  *
  * conf\extra\httpd-nb.conf names PHP's folder (PHPIniDir), loads PHP's runtime library
  * (LoadFile php5ts.dll) and this module (LoadModule php5_module); the stand-in gives Apache
- * those names, so that the generated lines load real files, and does what the demo's stand-in
- * server does with a .php file: it is sent as it is, as HTML (the content type PHP gives a
- * page). No PHP code is run, and php.ini is not read.
+ * those names, so that the generated lines load real files. A request the configuration hands
+ * to PHP, as PHP's module takes it (the type or handler application/x-httpd-php, which
+ * conf\httpd.conf gives .php files with AddType), is sent as the demo's stand-in server sends
+ * a .php file: as it is, as HTML (the content type PHP gives a page). No PHP code is run, and
+ * php.ini is not read.
  */
 #include "httpd.h"
 #include "http_config.h"
-#include "http_log.h"
 #include "http_protocol.h"
 #include "http_request.h"
 #include "apr_strings.h"
 
 module AP_MODULE_DECLARE_DATA php5_module;
 
-/* PHPIniDir "DIR": accepted, and said in the error log at level info (php.ini is not read). */
+/* PHPIniDir "DIR": accepted (php.ini is not read). */
 static const char *set_ini_dir(cmd_parms *cmd, void *config, const char *dir)
 {
+    (void)cmd;
     (void)config;
-    ap_log_error(APLOG_MARK, APLOG_INFO, 0, cmd->server,
-                 "php5_module stand-in: PHPIniDir %s (PHP is not run)", dir);
+    (void)dir;
     return NULL;
 }
 
-static int is_php_file(const char *name)
+static int is_php_type(const char *type)
 {
-    size_t n = name != NULL ? strlen(name) : 0;
-    return n >= 4 && strcasecmp(name + n - 4, ".php") == 0;
+    return type != NULL && strcasecmp(type, "application/x-httpd-php") == 0;
 }
 
-/* Runs before mod_mime: a .php file gets the type of an HTML page and no other. */
-static int php_type_checker(request_rec *r)
+/* After the type is known: what PHP would run goes to the default handler, as an HTML page. */
+static int php_fixups(request_rec *r)
 {
-    if (!is_php_file(r->filename))
+    if (!is_php_type(r->handler) && !(r->handler == NULL && is_php_type(r->content_type)))
         return DECLINED;
+    r->handler = NULL;
     ap_set_content_type(r, "text/html; charset=utf-8");
     return OK;
 }
@@ -42,12 +43,12 @@ static int php_type_checker(request_rec *r)
 static void register_hooks(apr_pool_t *pool)
 {
     (void)pool;
-    ap_hook_type_checker(php_type_checker, NULL, NULL, APR_HOOK_FIRST);
+    ap_hook_fixups(php_fixups, NULL, NULL, APR_HOOK_MIDDLE);
 }
 
 static const command_rec php_commands[] = {
     AP_INIT_TAKE1("PHPIniDir", set_ini_dir, NULL, RSRC_CONF,
-                  "folder of php.ini (the PHP stand-in only names it in the log)"),
+                  "folder of php.ini (not read by the PHP stand-in)"),
     {NULL}
 };
 
@@ -58,5 +59,6 @@ module AP_MODULE_DECLARE_DATA php5_module = {
     NULL,          /* per-server configuration */
     NULL,          /* merge per-server configuration */
     php_commands,  /* directives */
-    register_hooks
+    register_hooks,  /* hooks */
+    AP_MODULE_FLAG_NONE /* flags */
 };
