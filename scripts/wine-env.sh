@@ -16,7 +16,9 @@
 #
 # Variables set here:
 #   NB_ROOT           the source tree
-#   NB_WINE_ARCH      win32 where this host runs 32-bit programs, else win64 (preset to choose)
+#   NB_WINE_ARCH      win32 where this host runs 32-bit programs and wine32 is installed, else
+#                     win64 (preset to choose)
+#   NB_WINE_WHY       why that flavour, in words
 #   NB_WIN_BUILD      the Windows build that Wine runs: build/win (i686) or build/win64 (x86_64)
 #   NB_WIN_TOOLCHAIN  its CMake toolchain file
 #   NB_LOADER_DLL     file name of PHP's loader library in the installation's php\ext
@@ -62,6 +64,8 @@ nb_log() { printf '[wine-env] %s\n' "$*" >&2; }
 # does not count: Wine under emulation is far too slow for the tests.
 
 nb_host_runs_i386() {
+    # NB_HOST_RUNS_I386=1|0 stands in for the probe (tests/setup simulates hosts with it).
+    case "${NB_HOST_RUNS_I386:-}" in 1) return 0 ;; 0) return 1 ;; esac
     local entry
     for entry in /proc/sys/fs/binfmt_misc/*; do
         [ -f "$entry" ] || continue
@@ -81,9 +85,22 @@ nb_host_runs_i386() {
     return $rc
 }
 
+# wine32 is installed: its i386 package is, as dpkg sees it. scripts/setup may have had to go
+# without it (a registry whose i386 index is broken cannot resolve it).
+nb_wine32_installed() {
+    dpkg-query -W -f='${db:Status-Abbrev}' wine32:i386 2>/dev/null | grep -q '^ii'
+}
+
+# win32 only where the host runs 32-bit code and wine32 is there to run it.
 nb_wine_select() {
-    if [ -z "${NB_WINE_ARCH:-}" ]; then
-        if nb_host_runs_i386; then NB_WINE_ARCH=win32; else NB_WINE_ARCH=win64; fi
+    if [ -n "${NB_WINE_ARCH:-}" ]; then
+        NB_WINE_WHY="NB_WINE_ARCH=$NB_WINE_ARCH"
+    elif ! nb_host_runs_i386; then
+        NB_WINE_ARCH=win64 NB_WINE_WHY="this host runs no 32-bit code"
+    elif ! nb_wine32_installed; then
+        NB_WINE_ARCH=win64 NB_WINE_WHY="wine32 is not installed (scripts/setup says why)"
+    else
+        NB_WINE_ARCH=win32 NB_WINE_WHY="this host runs 32-bit code and wine32 is installed"
     fi
     case "$NB_WINE_ARCH" in
         win32)
@@ -101,7 +118,7 @@ nb_wine_select() {
             return 1
             ;;
     esac
-    export NB_WINE_ARCH NB_WIN_BUILD NB_WIN_TOOLCHAIN NB_WINE_LOADER
+    export NB_WINE_ARCH NB_WINE_WHY NB_WIN_BUILD NB_WIN_TOOLCHAIN NB_WINE_LOADER
 }
 
 # nb_build_windows [TARGET...]: configure (once) and build the Windows build Wine runs.
