@@ -141,7 +141,7 @@ def apache_exit(s, t):
     no_errors(t, inst)
 
 
-@apache_case("apache: health check finds Apache healthy")
+@apache_case("apache: under the health check, no hang found")
 def apache_health(s, t):
     """With the health check on, a running Apache's answers count as healthy: no server-hung,
     no restart, the same server throughout."""
