@@ -20,6 +20,10 @@
 #                     after the other, then idle CPU of both in the same window, and once more
 #                     with the two swapped between the prefixes; the table gets their figures
 #                     side by side with the ratio (this tree against that one)
+#   NB_BENCH_HEALTH_MS  health_interval of the health check's idle-CPU pair (default 10000): this
+#                     tree's program twice, each in a prefix of its own (ports NB_BENCH_PORT + 30
+#                     and + 40), alike but for health_interval (that value, and 0), measured in
+#                     the idle window, then once more with the settings swapped between them
 #
 # The measured installation: wait_time 1000 ms; monitor_interval 5000 ms and restart_wait
 # 2000 ms, their defaults; the stand-in httpd.exe and the stand-in browser of
@@ -177,6 +181,28 @@ for c in "${pair[@]}"; do
     : >"$NB_BROWSER_LOG"
     WINEPREFIX=${pair_prefix[$c]} timeout 120 wine "$run_build/tools/bin/nbctl.exe" status >>"$log" 2>&1
 done
+# The health check's pair: "plain" (health_interval 0, as today) and "health"
+# (health_interval $health_ms), this tree's program in both, each in a prefix of its own.
+health_ms=${NB_BENCH_HEALTH_MS:-10000}
+hpair=(plain health)
+declare -A hp_prefix=() hp_home_win=() hp_home_unix=() hp_pid=() hp_port=([plain]=$((port + 30)) [health]=$((port + 40)))
+health_ini() {  # health_ini HOME_UNIX MS: health_interval of that home's settings (0: the key goes)
+    local ini=$1/conf/nbmonitor.ini
+    sed -i '/^health_interval=/d' "$ini"
+    [ "$2" = 0 ] || printf 'health_interval=%s\r\n' "$2" >>"$ini"   # [nbmonitor] is the last section
+}
+for c in "${hpair[@]}"; do
+    nb_prefix "$out/$c" >>"$log" 2>&1 || die "no Wine prefix for the $c program"
+    nb_layout --build "$run_build" --set httpd.default_port="${hp_port[$c]}" \
+        --set nbmonitor.wait_time=$wait_time --set nbmonitor.monitor_interval=$interval \
+        --set httpd.restart_wait=$restart_wait >>"$log" 2>&1 || die "layout for the $c program failed"
+    hp_prefix[$c]=$WINEPREFIX
+    hp_home_win[$c]=$NB_HOME_WIN
+    hp_home_unix[$c]=$NB_HOME_UNIX
+    health_ini "$NB_HOME_UNIX" "$([ "$c" = health ] && echo "$health_ms" || echo 0)"
+    : >"$NB_BROWSER_LOG"
+    WINEPREFIX=${hp_prefix[$c]} timeout 120 wine "$run_build/tools/bin/nbctl.exe" status >>"$log" 2>&1
+done
 nb_prefix "$out/run" >>"$log" 2>&1 || die "no Wine prefix"
 nb_layout --build "$run_build" --set httpd.default_port="$port" \
     --set nbmonitor.wait_time=$wait_time --set nbmonitor.monitor_interval=$interval \
@@ -198,6 +224,31 @@ gone() {  # gone UNIX_PID: waits up to 30 s for the process to end
     for ((i = 0; i < 150; i++)); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done
     return 1
 }
+
+# Exit to the end of nbmonitor, as `nbctl exit --wait` sees it (nbctl's own start under Wine
+# included): with the stand-in offering Apache's graceful stop (it ends at once when asked)
+# and without it (it is terminated at once), three starts each.
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+say "Exit to the end of nbmonitor, 3 times with the graceful stand-in and 3 without (about 60 s)"
+declare -A stop_times=()
+for mode in forced graceful; do
+    if [ $mode = graceful ]; then
+        printf '[standin]\r\nshutdown_event=1\r\n' >"$home_unix/conf/standin.ini"
+    else
+        rm -f "$home_unix/conf/standin.ini"
+    fi
+    for ((i = 1; i <= 3; i++)); do
+        drive session "$NB_HOME_WIN" "$browser_log_win" $interval $restart_wait >"$out/session.out"
+        t0=$(date +%s%N)
+        timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit --wait >>"$log" 2>&1 ||
+            die "nbctl exit --wait did not see nbmonitor end ($mode)"
+        stop_times[$mode]+="$((($(date +%s%N) - t0) / 1000000)) "
+    done
+    # shellcheck disable=SC2086
+    R[stop_${mode}_median]=$(median ${stop_times[$mode]})
+done
+rm -f "$home_unix/conf/standin.ini"
+R[stop_graceful_lines]=$(grep -c 'server-stop pid=[0-9]* graceful=1' "$home_unix/logs/nbmonitor.log")
 
 # Several starts (Wine's process start varies with the machine's load); the last one also
 # times the restarts and stays up for the rest.
@@ -267,6 +318,26 @@ for v in "${variants[@]}"; do
     [ -n "${R[tray_${v}_pid]:-}" ] || die "nbmintray ($v) did not start"
 done
 
+hp_launch() {  # hp_launch: starts both programs of the health pair, finds their unix processes
+    local c
+    for c in "${hpair[@]}"; do
+        WINEPREFIX=${hp_prefix[$c]} drive launch "${hp_home_win[$c]}bin\\nbmonitor.exe" "" nbmonitorDlg 60000 >"$out/launch.out"
+        collect "hp_${c}_" <"$out/launch.out"
+        [ -n "${R[hp_${c}_pid]:-}" ] || die "the $c program did not start"
+        hp_pid[$c]=$(WINEPREFIX=${hp_prefix[$c]} unix_pid "${hp_home_win[$c]}bin\\nbmonitor.exe") ||
+            die "no unix process for the $c program"
+    done
+}
+hp_end() {  # hp_end KEY: ends both programs of the health pair, says how in R[KEY_plain], R[KEY_health]
+    local c
+    for c in "${hpair[@]}"; do
+        WINEPREFIX=${hp_prefix[$c]} timeout 60 wine "$run_build/tools/bin/nbctl.exe" exit >>"$log" 2>&1
+        gone "${hp_pid[$c]}" && R[$1_$c]="ended on nbctl exit" || R[$1_$c]="was still running 30 s after nbctl exit"
+    done
+}
+say "the health check's pair (health_interval $health_ms and 0)"
+hp_launch
+
 # Their unix processes, by command line.
 nbmonitor_pid=$(unix_pid "$nbmonitor_exe_win") || die "no unix process for nbmonitor.exe"
 declare -A tray_pid=()
@@ -281,12 +352,14 @@ declare -A cpu0=()
 cpu0[nbmonitor]=$(cpu_ns "$nbmonitor_pid")
 for c in "${pair[@]}"; do cpu0[$c]=$(cpu_ns "${pair_pid[$c]}"); done
 for v in "${variants[@]}"; do cpu0[$v]=$(cpu_ns "${tray_pid[$v]}"); done
+for c in "${hpair[@]}"; do cpu0[hp_$c]=$(cpu_ns "${hp_pid[$c]}"); done
 w0=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
 sleep "$idle_s"
 per_min() { awk -v d="$1" -v s="$idle_s" 'BEGIN { printf "%.1f", d / 1e6 * 60 / s }'; }
 R[idle_nbmonitor]=$(per_min $(($(cpu_ns "$nbmonitor_pid") - cpu0[nbmonitor])))
 for c in "${pair[@]}"; do R[idle_$c]=$(per_min $(($(cpu_ns "${pair_pid[$c]}") - cpu0[$c]))); done
 for v in "${variants[@]}"; do R[idle_$v]=$(per_min $(($(cpu_ns "${tray_pid[$v]}") - cpu0[$v]))); done
+for c in "${hpair[@]}"; do R[idle_hp_$c]=$(per_min $(($(cpu_ns "${hp_pid[$c]}") - cpu0[hp_$c]))); done
 w1=$(probe stats "$nbmonitor_win_pid" | awk -F'\t' '$1 == "cpu_ms" { print $2 }')
 R[idle_windows_view]="${w0:-?} -> ${w1:-?}"
 
@@ -349,6 +422,24 @@ if [ ${#pair[@]} -gt 0 ]; then
     done
     for c in "${pair[@]}"; do pair_exit "$c" "${c}_end2"; done
 fi
+hp_end hp_end1
+# The health pair's second window: its settings swapped between the two homes, both started
+# afresh; each figure is then the mean of the setting's two windows, one in each prefix.
+R[hp_health_checks]=$(grep -c ' health-ok \| health-failed ' "${hp_home_unix[health]}/logs/nbmonitor.log" 2>/dev/null)
+R[hp_health_failed]=$(grep -c ' health-failed ' "${hp_home_unix[health]}/logs/nbmonitor.log" 2>/dev/null)
+say "idle CPU over $idle_s s again, the health pair's settings swapped"
+health_ini "${hp_home_unix[plain]}" "$health_ms"
+health_ini "${hp_home_unix[health]}" 0
+hp_launch
+sleep 5
+for c in "${hpair[@]}"; do cpu0[hp_$c]=$(cpu_ns "${hp_pid[$c]}"); done
+sleep "$idle_s"
+for c in "${hpair[@]}"; do R[idle2_hp_$c]=$(per_min $(($(cpu_ns "${hp_pid[$c]}") - cpu0[hp_$c]))); done
+R[hp_health_failed]=$((R[hp_health_failed] + $(grep -c ' health-failed ' "${hp_home_unix[plain]}/logs/nbmonitor.log" 2>/dev/null)))
+hp_end hp_end2
+# In the second window "plain" ran with the check and "health" without it.
+R[idle_mean_hp_on]=$(awk -v a="${R[idle_hp_health]}" -v b="${R[idle2_hp_plain]}" 'BEGIN { printf "%.2f", (a + b) / 2 }')
+R[idle_mean_hp_off]=$(awk -v a="${R[idle_hp_plain]}" -v b="${R[idle2_hp_health]}" 'BEGIN { printf "%.2f", (a + b) / 2 }')
 # The tray programs and the rest of the prefix end with the shell (nb_prefix's exit handler).
 
 R[size32]=$(stat -c %s "$size_build/nbmonitor.exe")
@@ -401,6 +492,8 @@ phase_median() {
         read -r rr worst k < <(phase_median start_ "$phase")
         echo "| Restart, server killed $phase ms after a tick (median of $kills_per_phase, worst $worst) | $(ms "${R[${k}page_ms]}") | next tick $(ms "${R[${k}tick_wait_ms]}") + 2000 + restart_wait $restart_wait = $(ms "${R[${k}expected_ms]}") | $rr | ≤ 1.05 | $(verdict "$rr" 1.05) |"
     done
+    echo "| Exit to nbmonitor's end (\`nbctl exit --wait\`), stand-in without the shutdown event, median of 3 (${stop_times[forced]% }) | $(ms "${R[stop_forced_median]}") | | | | |"
+    echo "| Exit to nbmonitor's end, stand-in that stops at once on its shutdown event, median of 3 (${stop_times[graceful]% }; graceful server-stop lines: ${R[stop_graceful_lines]}) | $(ms "${R[stop_graceful_median]}") | without the event $(ms "${R[stop_forced_median]}") | $(ratio "${R[stop_graceful_median]}" "${R[stop_forced_median]}") | | |"
     echo "| Working set under Wine | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray $(mb "${R[mem_bare_ws]}") | $ws_ratio | ≤ 1.15 | $(verdict "$ws_ratio" 1.15) |"
     echo "| Working set against nbmintray doing the same system actions | $(mb "${R[mem_nbmonitor_ws]}") | nbmintray (all) $(mb "${R[mem_all_ws]}") | $(ratio "${R[mem_nbmonitor_ws]}" "${R[mem_all_ws]}") | | |"
     echo "| Private resident memory (RssAnon) | $(kb_mb "${R[mem_nbmonitor_anon]}") | nbmintray $(kb_mb "${R[mem_bare_anon]}") | $anon_ratio | ≤ 1.15 | $(verdict "$anon_ratio" 1.15) |"
@@ -411,6 +504,8 @@ phase_median() {
         echo "| Exe size of nbmintray, 32-bit | ${R[size32_tray]} B | | | | |"
     fi
     echo "| Idle CPU over $idle_s s (monitor_interval $interval ms) | ${R[idle_nbmonitor]} ms/min | nbmintray ${R[idle_bare]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_bare]}") | ≤ 20 ms/min | $(verdict "${R[idle_nbmonitor]}" 20) |"
+    rc=$(ratio "${R[idle_mean_hp_on]}" "${R[idle_mean_hp_off]}")
+    echo "| Idle CPU with health_interval $health_ms ms: mean of two windows of $idle_s s, both programs running in each, the setting swapped between their prefixes in between | ${R[idle_mean_hp_on]} ms/min | health_interval 0 ${R[idle_mean_hp_off]} ms/min | $rc | | |"
     echo "| Idle CPU against nbmintray with the same 5 s tick and icon re-send | ${R[idle_nbmonitor]} ms/min | nbmintray (timer + icon) ${R[idle_ticon]} ms/min | $(ratio "${R[idle_nbmonitor]}" "${R[idle_ticon]}") | | |"
     echo "| Port probe past 200 taken ports, native | ${R[native_probe_ms]} ms | | | | |"
     echo "| Port probe past 200 taken ports, Wine | ${R[wine_probe_ms]} ms | native ${R[native_probe_ms]} ms | $probe_ratio | | |"
@@ -470,6 +565,12 @@ phase_median() {
             "${R[idle2_before]} ms/min ($(ratio "${R[idle2_after]}" "${R[idle2_before]}")). With the log it" \
             "${R[after_end]} and ${R[after_end2]}, before the log ${R[before_end]} and ${R[before_end2]}."
     fi
+    echo "- The health check's pair (this tree's program twice, ports ${hp_port[plain]} and ${hp_port[health]}):" \
+        "with health_interval $health_ms ${R[idle_hp_health]} ms/min in the first window, ${R[idle2_hp_plain]} in the second" \
+        "(other prefix); with 0 ${R[idle_hp_plain]} and ${R[idle2_hp_health]} ms/min. The first window's" \
+        "log holds ${R[hp_health_checks]} line(s) of the check (health-ok is written once, while the server" \
+        "keeps answering); health-failed in both windows: ${R[hp_health_failed]}. The programs" \
+        "${R[hp_end1_plain]}, ${R[hp_end1_health]}, ${R[hp_end2_plain]}, ${R[hp_end2_health]}."
     echo "- CreatePortConf alone (the listen file every restart writes, with its flush and rename)" \
         "under Wine: best ${R[wine_portconf_best_ms]} ms, median ${R[wine_portconf_median_ms]} ms of 20."
     echo "- nbmintray variants, each adding one of nbmonitor's actions (working set / RssAnon / idle CPU):"

@@ -256,7 +256,8 @@ nb__make_base_prefix() {
 nb__end_leftovers() {
     local prefix=$1 pid
     for pid in $(pgrep -f '^(/usr/lib/wine/wine|C:\\)' 2>/dev/null); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && kill "$pid" 2>/dev/null
+        # A process may end between pgrep and here: its environ is then gone, quietly.
+        { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && kill "$pid" 2>/dev/null
     done
     return 0
 }

@@ -3,8 +3,13 @@
 #include "app/host_dlg.h"
 
 #include "base/layout.h"
+#include "base/supervision_log.h"
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
+
+namespace {
+constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
+}  // namespace
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
@@ -35,7 +40,13 @@ bool CnbmonitorDlg::OnInitDialog() {
 
     // The supervisor's start sequence runs inside Create and may end the process.
     m_supervisor = new CMainDlg(*CWinApp::Current());
-    m_supervisor->Create();
+    if (!m_supervisor->Create()) {
+        // Without its window there is no server, no icon and no way to Exit; running on would
+        // only hold the mutex against every later start.
+        slog::Write("exit", {{"reason", L"no-supervisor-window"}});
+        os.EndProcess(kExitFailed);
+        return false;
+    }
     nb::WindowId sup = m_supervisor->GetSafeHwnd();
     os.SetTitle(sup, names::kSupervisorTitle);
     os.ShowWin(sup, SW_HIDE);

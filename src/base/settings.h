@@ -20,10 +20,17 @@ struct IntKey {
 constexpr IntKey kDefaultPort{kHttpd, L"default_port", 27142};
 constexpr IntKey kHttpdDebug{kHttpd, L"debug", 0};
 constexpr IntKey kRestartWait{kHttpd, L"restart_wait", 2000};
+// How long a server that offers a graceful stop is given for it; 0: ended at once.
+constexpr IntKey kStopTimeout{kHttpd, L"stop_timeout", 5000};
 constexpr IntKey kMonitorInterval{kNbmonitor, L"monitor_interval", 5000};
 constexpr IntKey kBackupInterval{kNbmonitor, L"backup_interval", 86400000};
 constexpr IntKey kMonitorDebug{kNbmonitor, L"debug", 0};
 constexpr IntKey kWaitTime{kNbmonitor, L"wait_time", 2000};
+// Additions, each off (or silent) at its default.
+constexpr IntKey kHealthInterval{kNbmonitor, L"health_interval", 0};
+constexpr IntKey kHealthTimeout{kNbmonitor, L"health_timeout", 3000};
+constexpr IntKey kHealthFailures{kNbmonitor, L"health_failures", 3};
+constexpr IntKey kCrashBalloon{kNbmonitor, L"crash_balloon", 0};
 
 constexpr const wchar_t* kDefaultAddressKey = L"default_address";
 constexpr const wchar_t* kDefaultAddress = L"127.0.0.1";

@@ -21,6 +21,7 @@ using WindowId = std::uintptr_t;     // HWND
 using ProcessRef = std::uintptr_t;   // process HANDLE
 using ImageListRef = std::uintptr_t; // HIMAGELIST
 using IconRef = std::uintptr_t;      // HICON
+using SocketRef = std::uintptr_t;    // SOCKET
 
 struct FindEntry {
     std::wstring name;
@@ -30,6 +31,7 @@ struct FindEntry {
 struct ProcessEntry {
     uint32_t pid = 0;
     std::wstring exeName;  // file name only, as the process snapshot gives it
+    uint32_t parentPid = 0;  // the process that created it (it may have ended since)
 };
 
 // What the logic puts into the notification-area record; the Win32 layer turns iconId into
@@ -42,6 +44,10 @@ struct NotifyIconRecord {
     uint32_t uCallbackMessage = 0;
     int iconId = 0;
     std::wstring tip;
+    // A balloon, used only when uFlags holds NIF_INFO.
+    std::wstring info;
+    std::wstring infoTitle;
+    uint32_t infoFlags = 0;
 };
 
 // Outcome of opening a listening socket on one port (socket, bind, listen, close).
@@ -53,8 +59,10 @@ struct LocalTime {
     int utcOffsetMinutes = 0;
 };
 
-// Why a file replacement failed, for the supervision log.
-enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace };
+// Why a file replacement failed, for the supervision log. TargetBusy: the target could not
+// be replaced because another program had it open (a sharing violation or access denied at
+// the replacing step), which may pass in a moment.
+enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace, TargetBusy };
 
 struct TextMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
@@ -145,6 +153,18 @@ public:
                                     int backlog) = 0;
     // One TCP connection attempt on a fresh socket, closed again at once.
     virtual int TryConnect(const char* ipv4Address, uint16_t port) = 0;
+    // A TCP connection begun without waiting: a non-blocking socket whose connect, read and
+    // close events arrive at hwnd as message msg (WSAAsyncSelect: wParam the socket, the low
+    // word of lParam the event FD_*, its high word the error). The caller owns *socket
+    // (ScopedSocketRef). 0 when the attempt could not even begin.
+    virtual int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
+                             uint16_t port, SocketRef* socket) = 0;
+    // Bytes sent (possibly fewer than given), -1 on failure.
+    virtual int SocketSend(SocketRef socket, const std::string& bytes) = 0;
+    // Appends what has arrived, at most maxBytes; returns their number, 0 when the peer has
+    // closed, -1 when nothing is there now or the connection failed.
+    virtual int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) = 0;
+    virtual void CloseSocket(SocketRef socket) = 0;
 
     // --- processes -----------------------------------------------------------------------
     // CreateProcessW with a hidden window, no inherited handles and NORMAL_PRIORITY_CLASS.
@@ -156,6 +176,15 @@ public:
     virtual int SnapshotProcesses(std::vector<ProcessEntry>& out) = 0;
     // OpenProcess(PROCESS_ALL_ACCESS) + TerminateProcess + CloseHandle.
     virtual int TerminateProcessById(uint32_t pid, uint32_t exitCode) = 0;
+    // Opens an existing named event of the session (EVENT_MODIFY_STATE) and sets it; 0 when
+    // there is no event of that name or it cannot be set. Never creates one.
+    virtual int SetNamedEvent(const std::wstring& name) = 0;
+    // A handle that only waits for the process's end (SYNCHRONIZE); the caller owns it
+    // (CloseProcess). 0 when the process cannot be opened, e.g. because it has ended.
+    virtual ProcessRef OpenProcessToWait(uint32_t pid) = 0;
+    // Waits until one of the processes has ended, at most ms milliseconds; returns the index
+    // of one that has ended, -1 when the time ran out or the wait failed.
+    virtual int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) = 0;
 
     // --- windows, boxes, timers ----------------------------------------------------------
     // caption may be null: the system then shows the application title.
@@ -262,5 +291,13 @@ struct IconTraits {
     static void Close(Handle h) { Os().DestroyIconRef(h); }
 };
 using ScopedIcon = ScopedHandle<IconTraits>;
+
+struct SocketRefTraits {
+    using Handle = SocketRef;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle h) { return h != 0; }
+    static void Close(Handle h) { Os().CloseSocket(h); }
+};
+using ScopedSocketRef = ScopedHandle<SocketRefTraits>;
 
 }  // namespace nb

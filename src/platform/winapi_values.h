@@ -12,6 +12,8 @@ constexpr uint32_t WM_CREATE = 0x0001;
 constexpr uint32_t WM_DESTROY = 0x0002;
 constexpr uint32_t WM_PAINT = 0x000F;
 constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_QUERYENDSESSION = 0x0011;
+constexpr uint32_t WM_ENDSESSION = 0x0016;
 constexpr uint32_t WM_QUERYDRAGICON = 0x0037;
 constexpr uint32_t WM_KEYDOWN = 0x0100;
 constexpr uint32_t WM_INITDIALOG = 0x0110;
@@ -52,6 +54,13 @@ constexpr uint32_t NIM_DELETE = 2;
 constexpr uint32_t NIF_MESSAGE = 0x1;
 constexpr uint32_t NIF_ICON = 0x2;
 constexpr uint32_t NIF_TIP = 0x4;
+constexpr uint32_t NIF_INFO = 0x10;
+constexpr uint32_t NIIF_INFO = 0x1;
+constexpr uint32_t NIIF_WARNING = 0x2;
+
+constexpr uint32_t FD_READ = 0x01;
+constexpr uint32_t FD_CONNECT = 0x10;
+constexpr uint32_t FD_CLOSE = 0x20;
 
 constexpr uint32_t TPM_RIGHTBUTTON = 0x0002;
 

@@ -27,3 +27,6 @@
 
 // Icon callback message of the supervisor window (WM_USER + 100).
 #define WM_TRAY_CALLBACK        (0x0400 + 100)
+
+// Socket events of the server's health check (WSAAsyncSelect), to the supervisor window.
+#define WM_HEALTH_SOCKET        (0x0400 + 200)

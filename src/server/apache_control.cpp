@@ -146,8 +146,10 @@ int CApacheControl::Start() {
     return 1;
 }
 
+uint32_t CApacheControl::StopTimeout() const { return settings::ReadInt(m_app, settings::kStopTimeout); }
+
 void CApacheControl::Restart() {
-    int ended = TerminateHttpd();
+    int ended = TerminateHttpd(StopTimeout());
     uint32_t wait = settings::ReadInt(m_app, settings::kRestartWait);
     nb::Os().SleepMs(wait);
     if (Start() == 1)

@@ -20,6 +20,8 @@ public:
     int CreateConf();
     int Start();
     void Restart();
+    // The "httpd" "stop_timeout" setting, read at each call: the graceful stop's bound.
+    uint32_t StopTimeout() const;
 
     // The server's full path, in double quotes when it holds a blank or a tab.
     std::wstring ServerCommandLine() const;

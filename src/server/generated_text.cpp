@@ -21,9 +21,14 @@ const wchar_t* ReasonWord(nb::WriteError e) {
     switch (e) {
     case nb::WriteError::ShortWrite: return L"short-write";
     case nb::WriteError::CannotReplace: return L"cannot-replace";
+    case nb::WriteError::TargetBusy: return L"in-use";
     default: return L"cannot-open";
     }
 }
+// A reader holding the file (nbctl status reading the listen file, a virus scanner) keeps
+// it from being replaced for a moment: try again a few times before giving up.
+constexpr uint32_t kBusyRetryStepMs = 25;
+constexpr uint32_t kBusyRetryLimitMs = 200;
 }  // namespace
 
 int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
@@ -34,10 +39,21 @@ int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
     }
     nb::WriteError error = nb::WriteError::None;
     int ok = nb::Os().ReplaceFileContent(path, bytes, &error);
-    if (ok)
+    uint32_t waited = 0;
+    while (!ok && error == nb::WriteError::TargetBusy && waited < kBusyRetryLimitMs) {
+        nb::Os().SleepMs(kBusyRetryStepMs);
+        waited += kBusyRetryStepMs;
+        ok = nb::Os().ReplaceFileContent(path, bytes, &error);
+    }
+    if (ok && waited == 0)
         slog::Write("config", {{"file", path}, {"written", 1}});
-    else
+    else if (ok)
+        slog::Write("config", {{"file", path}, {"written", 1}, {"waited_ms", waited}});
+    else if (waited == 0)
         slog::Write("config", {{"file", path}, {"written", 0}, {"reason", ReasonWord(error)}});
+    else
+        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", ReasonWord(error)},
+                               {"waited_ms", waited}});
     return ok;
 }
 

@@ -3,6 +3,7 @@
 
 #include "base/layout.h"
 #include "base/settings.h"
+#include "server/server_stop.h"
 
 std::wstring LaunchFolderOf(const std::wstring& modulePath) {
     PathParts parts = SplitPath(modulePath);
@@ -23,12 +24,4 @@ int CProcessControl::Execute(std::wstring cmdLine) {
     return 1;
 }
 
-int CProcessControl::TerminateHttpd() {
-    std::vector<nb::ProcessEntry> processes;
-    if (!nb::Os().SnapshotProcesses(processes)) return 0;
-    int ended = 0;
-    for (const nb::ProcessEntry& p : processes) {
-        if (p.exeName == layout::kServerExe) ended += nb::Os().TerminateProcessById(p.pid, 0);
-    }
-    return ended;
-}
+int CProcessControl::TerminateHttpd(uint32_t gracefulMs) { return StopServers(gracefulMs); }

@@ -17,7 +17,9 @@ public:
 
     // Ends every process whose executable is named exactly "httpd.exe", whoever started it.
     // Returns how many it ended (for the supervision log; the callers need no result).
-    int TerminateHttpd();
+    // gracefulMs above 0 first gives the servers that offer it a graceful stop of at most
+    // that long (server_stop.h).
+    int TerminateHttpd(uint32_t gracefulMs = 0);
 
     // The last process launched through this object. A new launch closes the handle it
     // replaces.

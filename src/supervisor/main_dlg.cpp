@@ -1,6 +1,7 @@
 // Supervisor window: construction, start sequence, monitoring, tray icon, browser.
 #include "supervisor/main_dlg.h"
 
+#include "base/exit_codes.h"
 #include "base/layout.h"
 #include "base/settings.h"
 #include "base/supervision_log.h"
@@ -14,6 +15,22 @@ constexpr int kBrowserChecks = 6;
 constexpr std::size_t kHomeChars = 255;
 constexpr uint16_t kSocketsVersion20 = 0x0002;
 constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
+
+std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// server-exited, with the code's hex form and, for the codes the table knows, its meaning.
+void LogServerExited(uint32_t pid, bool known, uint32_t code, uint64_t ranMs) {
+    const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
+    if (!known)
+        slog::Write("server-exited", {{"pid", pid}, {"code", L"unknown"}, {"ran_ms", ranMs}});
+    else if (meaning == nullptr)
+        slog::Write("server-exited", {{"pid", pid}, {"code", code},
+                                      {"code_hex", Ascii(exit_codes::Hex(code))}, {"ran_ms", ranMs}});
+    else
+        slog::Write("server-exited", {{"pid", pid}, {"code", code},
+                                      {"code_hex", Ascii(exit_codes::Hex(code))},
+                                      {"meaning", Ascii(meaning)}, {"ran_ms", ranMs}});
+}
 }  // namespace
 
 CMainDlg::CMainDlg(const CWinApp& app)
@@ -25,6 +42,10 @@ CMainDlg::CMainDlg(const CWinApp& app)
     GetHomeDir(m_home);
     m_timers[0].interval = settings::ReadInt(m_app, settings::kMonitorInterval);
     m_timers[1].interval = settings::ReadInt(m_app, settings::kBackupInterval);
+    m_health.Configure(settings::ReadInt(m_app, settings::kHealthInterval),
+                       settings::ReadInt(m_app, settings::kHealthTimeout),
+                       settings::ReadInt(m_app, settings::kHealthFailures));
+    m_crashBalloon = static_cast<int>(settings::ReadInt(m_app, settings::kCrashBalloon));
     slog::Open(m_home);
     LogStart();
     m_apache.SetPath(m_home);
@@ -45,7 +66,7 @@ int CMainDlg::GetHomeDir(std::wstring& home) {
 int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
 
 void CMainDlg::LogStart() {
-    // The two pauses are read again at every use; these are their values now.
+    // The two pauses and stop_timeout are read again at every use; these are their values now.
     slog::Write("start", {{"version", L"" NB_VERSION_TEXT},
                           {"home", m_home},
                           {"settings", m_app.SettingsPath()},
@@ -53,10 +74,15 @@ void CMainDlg::LogStart() {
                           {"httpd.default_address", m_apache.m_address},
                           {"httpd.debug", m_apache.m_debug},
                           {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
+                          {"httpd.stop_timeout", m_apache.StopTimeout()},
                           {"nbmonitor.monitor_interval", m_timers[0].interval},
                           {"nbmonitor.backup_interval", m_timers[1].interval},
                           {"nbmonitor.debug", m_debug},
-                          {"nbmonitor.wait_time", WaitTime()}});
+                          {"nbmonitor.wait_time", WaitTime()},
+                          {"nbmonitor.health_interval", m_health.m_interval},
+                          {"nbmonitor.health_timeout", m_health.m_timeout},
+                          {"nbmonitor.health_failures", m_health.m_failuresAllowed},
+                          {"nbmonitor.crash_balloon", m_crashBalloon}});
 }
 
 uint32_t CMainDlg::WaitTime() const { return settings::ReadInt(m_app, settings::kWaitTime); }
@@ -98,6 +124,7 @@ bool CMainDlg::OnInitDialog() {
     Pause();
     OnBackup(0);
     for (TimerEntry& t : m_timers) t.id = os.StartTimer(m_hWnd, t.id, t.interval);
+    m_health.Begin(m_hWnd);
     return true;
 }
 
@@ -150,10 +177,13 @@ void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
 }
 
 void CMainDlg::Shutdown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
     nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    int ended = m_apache.TerminateHttpd();
+    int ended = m_apache.TerminateHttpd(m_apache.StopTimeout());
     nb::Os().StopTimer(m_hWnd, m_timers[0].id);
     nb::Os().StopTimer(m_hWnd, m_timers[1].id);
+    m_health.Stop();
     slog::Write("exit", {{"reason", m_exitReason}, {"servers_ended", ended}});
 }
 
@@ -161,25 +191,74 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
     if (id == m_timers[0].id) {
         // A restart's failure box runs a nested loop in which ticks keep coming; a tick
         // then must not start a second restart inside the first.
-        if (m_restarting) return;
+        if (m_restarting || m_shutDown) return;
         uint32_t code = 0;
         bool known = false;
+        const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
         if (ServerRunning(&code, &known)) {
             SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
+            if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
             return;
         }
-        slog::Write("server-exited",
-                    {{"pid", m_apache.m_dwProcessId},
-                     {"code", known ? std::to_wstring(code) : std::wstring(L"unknown")},
-                     {"ran_ms", nb::Os().MonotonicMs() - m_apache.m_launchMs}});
-        SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
-        nb::Os().SleepMs(kRestartPause);
-        m_restarting = true;
-        m_apache.Restart();
-        m_restarting = false;
+        LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
+        if (m_crashLoop.Failed(ranMs)) {
+            const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
+            NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
+        }
+        RestartServer();
     } else if (id == m_timers[1].id) {
         OnBackup(0);
+    } else if (id == TIMER_HEALTH) {
+        OnHealthTick();
+    } else if (id == TIMER_HEALTH_TIMEOUT) {
+        OnHealthOutcome(m_health.OnTimeout());
     }
+}
+
+void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning) {
+    if (meaning.empty())
+        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}});
+    else
+        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}, {"meaning", meaning}});
+    if (m_crashBalloon == 0) return;
+    // A record of its own: m_nid stays as the icon's last fill, for NIM_DELETE.
+    nb::NotifyIconRecord balloon = m_nid;
+    balloon.uFlags = NIF_INFO;
+    balloon.info = std::wstring(supervisor_text::kCrashLoop) + m_home + L"logs\\nbmonitor.log";
+    balloon.infoTitle = names::kProduct;
+    balloon.infoFlags = NIIF_WARNING;
+    nb::Os().NotifyIcon(NIM_MODIFY, balloon);
+}
+
+void CMainDlg::OnHealthTick() {
+    // A dead server is the monitor tick's to restart; a restart's own box may be up.
+    if (!m_health.On() || m_restarting || m_shutDown || !ServerRunning()) return;
+    OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port));
+}
+
+void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
+    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown) return;
+    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
+    slog::Write("server-hung", {{"pid", m_apache.m_dwProcessId}, {"port", m_apache.m_port},
+                                {"failures", m_health.m_failures}, {"last", m_health.m_lastFailure},
+                                {"ran_ms", ranMs}});
+    if (m_crashLoop.Failed(ranMs)) NoteFailure(L"hung", L"no answer to the health check");
+    RestartServer();
+}
+
+std::intptr_t CMainDlg::OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp) {
+    OnHealthOutcome(m_health.OnSocket(wp, lp));
+    return 0;
+}
+
+void CMainDlg::RestartServer() {
+    SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
+    nb::Os().SleepMs(kRestartPause);
+    m_restarting = true;
+    m_health.Reset();
+    m_apache.Restart();
+    m_health.Rearm();
+    m_restarting = false;
 }
 
 void CMainDlg::OnShow() { nb::Os().ShowWin(m_hWnd, SW_SHOW); }
@@ -215,10 +294,12 @@ bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
     static const MessageEntry<CMainDlg> table[] = {
         {WM_DESTROY, 0, &CMainDlg::OnDestroyMsg},
         {WM_TIMER, 0, &CMainDlg::OnTimerMsg},
+        {WM_HEALTH_SOCKET, 0, &CMainDlg::OnHealthSocketMsg},
         {WM_COMMAND, ID_SHOW, &CMainDlg::OnShowCmd},
         {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
         {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
         {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
+        {WM_ENDSESSION, 0, &CMainDlg::OnEndSessionMsg},
     };
     return DispatchTable(this, table, msg, wp, lp, result);
 }

@@ -7,6 +7,8 @@
 
 #include "base/framework.h"
 #include "server/apache_control.h"
+#include "supervisor/crash_loop.h"
+#include "supervisor/health_check.h"
 
 constexpr std::uintptr_t TIMER_MONITOR = 1;
 constexpr std::uintptr_t TIMER_BACKUP = 2;
@@ -25,6 +27,8 @@ public:
     bool WaitForServer();
     void SetTrayIcon(uint32_t operation, int iconId);
     void Shutdown();
+    // Windows logs off or shuts down (ending true) or a log-off was cancelled (false).
+    void OnEndSession(bool ending);
     void OnTimer(std::uintptr_t id);
     void OnBackup(int notify);
     void OnRestore();
@@ -45,6 +49,9 @@ public:
     uint32_t m_taskbarCreated = 0;
     std::wstring m_home;
     int m_debug = 0;
+    CHealthCheck m_health;
+    CCrashLoop m_crashLoop;
+    int m_crashBalloon = 0;
 
 protected:
     bool OnInitDialog() override;
@@ -58,6 +65,13 @@ private:
     bool ServerRunning(uint32_t* exitCode = nullptr, bool* known = nullptr) const;
     void Pause();
     void LogStart();
+    // The dead server's restart of a monitor tick: red icon, the fixed pause, Restart.
+    void RestartServer();
+    // A server died (code and meaning as logged) or was found hung: a crash loop's notice.
+    void NoteFailure(const std::wstring& code, const std::wstring& meaning);
+    void OnHealthTick();
+    void OnHealthOutcome(CHealthCheck::Outcome outcome);
+    std::intptr_t OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp);
 
     std::intptr_t OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnTimerMsg(std::uintptr_t wp, std::intptr_t lp);
@@ -65,6 +79,7 @@ private:
     std::intptr_t OnBackupCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnRestoreCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnInitializeCmd(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
 
     // Set while a restart runs: its failure box runs a nested message loop.
     bool m_restarting = false;
@@ -72,10 +87,15 @@ private:
     // tray menu that was just tracked.
     const wchar_t* m_exitReason = L"window-destroyed";
     bool m_menuCommandPending = false;
+    // Set once Shutdown (or the session's end) has stopped everything: it is not done twice,
+    // and no tick restarts anything after it.
+    bool m_shutDown = false;
 };
 
 namespace supervisor_text {
 constexpr const wchar_t* kNotReady =
     L"正常に動作を開始することができませんでした。\nNimbaraを終了します。";
 constexpr const wchar_t* kTip = L"Nimbara";
+// The crash loop's balloon; the log's path follows it.
+constexpr const wchar_t* kCrashLoop = L"Webサーバーが停止を繰り返しています。\nログ: ";
 }  // namespace supervisor_text

@@ -7,13 +7,19 @@ Registered with the driver of cases.py; run through tests/e2e/run.sh (suite.py).
 import os
 import shutil
 
-from cases import FAST, LAUNCH_LOG, PORT, clear_browser_log, nbctl, started
-from harness import Installation, Supervisor, case, http_get, wait_until
+from cases import FAST, LAUNCH_LOG, PORT, clear_browser_log, nbctl, open_tray_menu, started
+from harness import Failure, Installation, Supervisor, case, http_get, wait_until
 
-# Names of DLLs that the common controls and the shell load by name after start-up. With
-# native DLLs preferred for them, as Windows' search order treats such names, one planted in
-# the program's folder would be loaded from there unless the program restricts the search.
-PLANTED_DLLS = ["uxtheme", "dwmapi", "winmm", "version"]
+# Every DLL that nbmonitor loads by name after it has begun, through a start, the tray menu,
+# the restore dialog and the About box (Wine's +loaddll trace; with dwmapi and winmm, which
+# the visual styles and the shell of other Wine builds load). With native
+# DLLs preferred for them, as Windows' search order treats such names, one planted in the
+# program's folder would be loaded from there unless the program has loaded the system's
+# own first. The preference is given to nbmonitor.exe alone (Wine's AppDefaults): the
+# stand-in server in the same folder imports ws2_32 and would take the marker.
+PLANTED_DLLS = ["sechost", "advapi32", "zlib1", "version", "win32u", "user32", "gdi32", "imm32",
+                "comctl32", "uxtheme", "ws2_32", "shcore", "shlwapi", "shell32", "rpcrt4", "combase",
+                "ole32", "msimg32", "dwmapi", "winmm"]
 
 
 def marker(s, name):
@@ -81,14 +87,26 @@ def launch_quoted_server_path(s, t):
                 os.remove(p)
 
 
-@case("launch: DLLs planted in bin are not loaded (start, restore dialog, About)")
+def registry(s, text):
+    path = os.path.join(s.out, "overrides.reg")
+    with open(path, "wb") as f:
+        f.write(("Windows Registry Editor Version 5.00\r\n\r\n" + text).encode("utf-16"))
+    rc, out = s.run(["regedit", "/S", "Z:" + path.replace("/", "\\")], timeout=60)
+    if rc != 0:
+        raise Failure("regedit %s failed (%d): %s" % (path, rc, out))
+
+
+APP_DEFAULTS = "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\nbmonitor.exe"
+
+
+@case("launch: DLLs planted in bin are not loaded (start, tray menu, restore dialog, About)")
 def launch_planted_dlls(s, t):
-    """Marker DLLs named like system DLLs in the bin folder, native ones preferred: through a
-    start, the restore dialog and the About box none of them is loaded, and the program
-    serves as usual."""
-    saved = dict(s.env)
-    overrides = [o for o in s.env.get("WINEDLLOVERRIDES", "").split(";") if o]
-    s.env["WINEDLLOVERRIDES"] = ";".join(overrides + [",".join(PLANTED_DLLS) + "=n,b"])
+    """Marker DLLs named like every system DLL nbmonitor loads by name after its start, in
+    the bin folder, native ones preferred: through a start, the tray menu's About, the
+    restore dialog and the About box none of them is loaded, and the program serves as
+    usual."""
+    registry(s, "[%s\\DllOverrides]\r\n" % APP_DEFAULTS +
+             "".join('"%s"="native,builtin"\r\n' % name for name in PLANTED_DLLS))
     try:
         def plant(inst):
             for name in PLANTED_DLLS:
@@ -96,6 +114,11 @@ def launch_planted_dlls(s, t):
         inst, sup = started(s, prepare=plant)
         code, _ = http_get(PORT)
         t.equal(code, 200, "HTTP status of /index.php")
+        x, y, w, h = open_tray_menu(s, t)
+        s.screen.click((x + w // 2, y + h // 4))
+        s.dialog("情報", 10)
+        s.press("情報", 1)
+        s.wait_dialog_gone("情報")
         rc, _ = nbctl(s, inst, "restore")
         t.equal(rc, 0, "nbctl restore exit status")
         s.dialog("復旧", 15)
@@ -111,4 +134,4 @@ def launch_planted_dlls(s, t):
         t.equal(loaded, [], "planted DLLs that were loaded")
     finally:
         s.stop_all()
-        s.env = saved
+        registry(s, "[-%s]\r\n" % APP_DEFAULTS)

@@ -47,10 +47,14 @@ def log_killed_server(s, t):
             s.pids_of("nbmonitor.exe"), "process ids in the log")
     t.true(events(inst, "start") and "home=C:\\nimbara\\" in events(inst, "start")[0],
            "start line with the home: %r" % events(inst, "start"))
+    launches = len(inst.launches())
     old = kill_server(s, 7)
     wait_until("restart in the log", lambda: events(inst, "restart"), MONITOR_S + 2.0 + RESTART_WAIT_S + 6, 0.2)
     exited = events(inst, "server-exited")
     t.true(len(exited) == 1 and ("pid=%d code=7 " % old) in exited[0], "server-exited line: %r" % exited)
+    # The restart line follows the launch at once; the new server writes its own line a
+    # moment later.
+    wait_until("the new server's launch line", lambda: len(inst.launches()) > launches, 5, 0.1)
     new = [int(p) for p, _ in inst.launches()][-1]
     restart = events(inst, "restart")[0]
     t.true(("pid=%d port=%d " % (new, PORT)) in restart, "restart line %r names pid %d" % (restart, new))

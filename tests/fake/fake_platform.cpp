@@ -184,6 +184,11 @@ int FakePlatform::ReplaceFileContent(const std::wstring& path, const std::string
         if (error != nullptr) *error = writeError;
         return 0;
     }
+    auto held = heldUntil.find(Key(path));
+    if (held != heldUntil.end() && monotonicMs < held->second) {
+        if (error != nullptr) *error = nb::WriteError::TargetBusy;
+        return 0;
+    }
     files[Key(path)] = bytes;
     if (error != nullptr) *error = nb::WriteError::None;
     return 1;
@@ -258,6 +263,37 @@ int FakePlatform::TryConnect(const char* address, uint16_t port) {
     return connectAnswers(port) ? 1 : 0;
 }
 
+int FakePlatform::BeginConnect(nb::WindowId hwnd, uint32_t msg, const char* address, uint16_t port,
+                               nb::SocketRef* socket) {
+    Log("BeginConnect " + Hex(hwnd) + " " + std::to_string(msg) + " " + address + ":" +
+        std::to_string(port));
+    if (beginConnectFails) return 0;
+    ++liveSockets;
+    *socket = nextSocket_++;
+    return 1;
+}
+
+int FakePlatform::SocketSend(nb::SocketRef socket, const std::string& bytes) {
+    Log("SocketSend " + Hex(socket) + " " + bytes);
+    return static_cast<int>(bytes.size());
+}
+
+int FakePlatform::SocketReceive(nb::SocketRef, std::string& bytes, std::size_t maxBytes) {
+    if (received.empty()) return -1;
+    std::string next = received.front().substr(0, maxBytes);
+    if (next.size() == received.front().size())
+        received.pop_front();
+    else
+        received.front().erase(0, maxBytes);
+    bytes += next;
+    return static_cast<int>(next.size());
+}
+
+void FakePlatform::CloseSocket(nb::SocketRef socket) {
+    Log("CloseSocket " + Hex(socket));
+    --liveSockets;
+}
+
 int FakePlatform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
                                       nb::ProcessRef* process, uint32_t* pid) {
     Log("CreateProcess " + U8(cmdLine) + " dir=" + U8(dir));
@@ -293,6 +329,48 @@ int FakePlatform::SnapshotProcesses(std::vector<nb::ProcessEntry>& out) {
 int FakePlatform::TerminateProcessById(uint32_t pid, uint32_t code) {
     Log("Terminate " + std::to_string(pid) + " " + std::to_string(code));
     return 1;
+}
+
+int FakePlatform::SetNamedEvent(const std::wstring& name) {
+    Log("SetEvent " + U8(name));
+    for (const auto& e : shutdownEvents) {
+        if (name != L"ap" + std::to_wstring(e.first) + L"_shutdown") continue;
+        uint64_t end = e.second == kNever ? kNever : monotonicMs + e.second;
+        endsAt[e.first] = end;
+        for (const nb::ProcessEntry& p : processes)
+            if (p.parentPid == e.first) endsAt[p.pid] = end;
+        return 1;
+    }
+    return 0;
+}
+
+nb::ProcessRef FakePlatform::OpenProcessToWait(uint32_t pid) {
+    Log("OpenToWait " + std::to_string(pid));
+    auto end = endsAt.find(pid);
+    if (end != endsAt.end() && end->second <= monotonicMs) return 0;  // gone
+    nb::ProcessRef h = nextProcess_++;
+    openProcesses.insert(h);
+    waitHandles_[h] = pid;
+    return h;
+}
+
+int FakePlatform::WaitAnyProcessEnd(const std::vector<nb::ProcessRef>& handles, uint32_t ms) {
+    Log("WaitAny " + std::to_string(handles.size()) + " " + std::to_string(ms));
+    int first = -1;
+    uint64_t firstEnd = kNever;
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        auto end = endsAt.find(waitHandles_[handles[i]]);
+        if (end != endsAt.end() && end->second < firstEnd) {
+            first = static_cast<int>(i);
+            firstEnd = end->second;
+        }
+    }
+    if (first >= 0 && firstEnd <= monotonicMs + ms) {
+        monotonicMs = std::max(monotonicMs, firstEnd);
+        return first;
+    }
+    monotonicMs += ms;
+    return -1;
 }
 
 int FakePlatform::MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
@@ -358,7 +436,11 @@ uint32_t FakePlatform::RegisterMessage(const std::wstring& name) {
 
 int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
     static const char* ops[] = {"ADD", "MODIFY", "DELETE"};
-    Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId));
+    std::string balloon;
+    if (r.uFlags & NIF_INFO)
+        balloon = " info=" + Hex(r.infoFlags) + " " + U8(r.infoTitle) + ": " + U8(r.info);
+    Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId) +
+        balloon);
     lastNid = r;
     return 1;
 }
@@ -423,6 +505,10 @@ nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, nb::IMe
 }
 
 nb::WindowId FakePlatform::CreateDialogWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {
+    if (failingTemplates.count(templateId)) {
+        Log("CreateDialog " + std::to_string(templateId) + " owner=" + Hex(owner) + " failed");
+        return 0;
+    }
     return NewWindow(templateId, owner, self);
 }
 

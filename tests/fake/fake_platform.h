@@ -50,6 +50,9 @@ public:
     // Files, keyed by path with repeated separators folded and case ignored.
     std::map<std::wstring, std::string> files;
     std::set<std::wstring> unwritable;      // paths whose replacement (or append) fails
+    // A reader holds the file open until this monotonic time: as on NTFS, it cannot be
+    // replaced meanwhile (TargetBusy).
+    std::map<std::wstring, uint64_t> heldUntil;
     nb::WriteError writeError = nb::WriteError::CannotOpen;  // what a failed replacement says
     std::set<std::wstring> undeletable;
     std::map<std::wstring, std::vector<nb::FindEntry>> folders;  // pattern -> entries
@@ -62,6 +65,11 @@ public:
     std::set<uint16_t> listenFailPorts;   // bind works, listen fails
     int probes = 0;
     std::function<bool(uint16_t port)> connectAnswers = [](uint16_t) { return true; };
+    // Connections begun without waiting: whether they begin, and what each receive gives in
+    // turn (an empty string: the peer has closed; none left: nothing there now).
+    bool beginConnectFails = false;
+    std::deque<std::string> received;
+    int liveSockets = 0;
 
     // Processes.
     std::deque<bool> createResults;       // next CreateProcess outcomes; empty: succeed
@@ -71,6 +79,12 @@ public:
     std::vector<nb::ProcessEntry> processes;
     nb::ProcessRef lastProcess = 0;
     void KillLastProcess(uint32_t code = 1) { exitCodes[lastProcess] = code; }
+    // Graceful stops: a pid listed here has the event ap<pid>_shutdown and ends that many ms
+    // after it is set (kNever: it never does); its children (parentPid) end with it. Other
+    // processes never end by themselves.
+    static constexpr uint64_t kNever = ~0ull;
+    std::map<uint32_t, uint64_t> shutdownEvents;
+    std::map<uint32_t, uint64_t> endsAt;  // monotonic time of a signalled process's end
 
     // Boxes: answers in order; empty gives IDOK (MB_OK) or IDYES (MB_YESNO).
     std::deque<int> answers;
@@ -92,6 +106,7 @@ public:
     std::map<nb::WindowId, std::intptr_t> modalResults;
     std::function<void(int templateId, CDialog* dlg)> onModal;
     std::function<void()> onMenu;
+    std::set<int> failingTemplates;  // CreateDialogWindow fails for these
     nb::NotifyIconRecord lastNid;
     uint32_t taskbarCreatedId = 0xC0DE;
 
@@ -138,12 +153,20 @@ public:
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
     nb::ProbeResult ProbeListen(const std::string& address, uint16_t port, int backlog) override;
     int TryConnect(const char* address, uint16_t port) override;
+    int BeginConnect(nb::WindowId hwnd, uint32_t msg, const char* address, uint16_t port,
+                     nb::SocketRef* socket) override;
+    int SocketSend(nb::SocketRef socket, const std::string& bytes) override;
+    int SocketReceive(nb::SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
+    void CloseSocket(nb::SocketRef socket) override;
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
                             nb::ProcessRef* process, uint32_t* pid) override;
     int QueryExitCode(nb::ProcessRef process, uint32_t* code) override;
     void CloseProcess(nb::ProcessRef process) override;
     int SnapshotProcesses(std::vector<nb::ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t code) override;
+    int SetNamedEvent(const std::wstring& name) override;
+    nb::ProcessRef OpenProcessToWait(uint32_t pid) override;
+    int WaitAnyProcessEnd(const std::vector<nb::ProcessRef>& processes, uint32_t ms) override;
     int MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
                uint32_t style) override;
     std::uintptr_t StartTimer(nb::WindowId hwnd, std::uintptr_t id, uint32_t ms) override;
@@ -202,5 +225,7 @@ private:
 
     nb::WindowId nextWindow_ = 0x101;
     nb::ProcessRef nextProcess_ = 0x1000;
+    nb::SocketRef nextSocket_ = 0x6000;
+    std::map<nb::ProcessRef, uint32_t> waitHandles_;  // handle -> pid
     nb::WindowId mainWindow = 0;
 };

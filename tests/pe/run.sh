@@ -49,6 +49,8 @@ for exe in "${exes[@]}"; do
     head=$($objdump -p "$exe" 2>/dev/null) || { objdump=x86_64-w64-mingw32-objdump; head=$($objdump -p "$exe"); }
     format=$($objdump -f "$exe" | sed -n 's/.*file format //p')
     case "$exe" in
+        # The x86_64 build's tools live in build/win64/tools/bin: that "bin" is no installation's.
+        */build/win64/*) want_format=pei-x86-64 ;;
         */build/win/* | */bin/*) want_format=pei-i386 ;;
         *) want_format=$format ;;
     esac

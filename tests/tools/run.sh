@@ -149,6 +149,15 @@ sleep 3
 check "httpd: never_listen stays alive" kill -0 "$httpd_pid"
 check "httpd: ... without opening the port" bash -c "! curl -s -o /dev/null --max-time 2 '$url/'"
 stop_httpd
+standin "log=standin.log" "hang_after_ms=4000"
+start=$SECONDS
+start_httpd
+check "httpd: hang_after_ms answers at first" answers 3
+left=$((start + 5 - SECONDS)); [ "$left" -gt 0 ] && sleep "$left"
+check "httpd: ... then takes connections and never answers" \
+    bash -c "exec 3<>/dev/tcp/127.0.0.1/$port && ! curl -s -o /dev/null --max-time 2 '$url/'"
+check "httpd: ... and stays alive" kill -0 "$httpd_pid"
+stop_httpd
 standin "log=standin.log" "listen_delay_ms=3000"
 start_httpd
 sleep 0.5
@@ -162,7 +171,7 @@ check "httpd: no Listen line ends it with code 1" equals "$(httpd_exit_code)" 1
 mv "$home/conf/extra/port.saved" "$home/conf/extra/httpd-port.conf"
 starts=$(tr -d '\r' <"$home/standin.log")
 check "httpd: logs one line per start, with its port" \
-    bash -c '[ "$(grep -c "^pid=[0-9]* listen=127.0.0.1:$2 cwd=C:\\\\nimbara\\\\bin\$" <<<"$1")" -eq 8 ] && [ "$(grep -c "listen=none:0" <<<"$1")" -eq 1 ]' _ "$starts" "$port"
+    bash -c '[ "$(grep -c "^pid=[0-9]* listen=127.0.0.1:$2 cwd=C:\\\\nimbara\\\\bin\$" <<<"$1")" -eq 9 ] && [ "$(grep -c "listen=none:0" <<<"$1")" -eq 1 ]' _ "$starts" "$port"
 rm -f "$home/conf/standin.ini"
 
 echo "== nbbackup.bat"

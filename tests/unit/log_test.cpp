@@ -40,8 +40,10 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
                 ElementsAreArray(Stamped({
                     "start version=1.1.0.0 home=C:\\nimbara\\ settings=C:\\nimbara\\conf\\nbmonitor.ini "
                     "httpd.default_port=27142 httpd.default_address=127.0.0.1 httpd.debug=0 "
-                    "httpd.restart_wait=2000 nbmonitor.monitor_interval=5000 "
-                    "nbmonitor.backup_interval=86400000 nbmonitor.debug=0 nbmonitor.wait_time=2000",
+                    "httpd.restart_wait=2000 httpd.stop_timeout=5000 nbmonitor.monitor_interval=5000 "
+                    "nbmonitor.backup_interval=86400000 nbmonitor.debug=0 nbmonitor.wait_time=2000 "
+                    "nbmonitor.health_interval=0 nbmonitor.health_timeout=3000 "
+                    "nbmonitor.health_failures=3 nbmonitor.crash_balloon=0",
                     "config file=C:\\nimbara\\\\conf\\extra\\httpd-nb.conf written=1",
                     "config file=C:\\nimbara\\\\php\\php.ini written=1",
                     "config file=C:\\nimbara\\\\conf\\extra\\httpd-port.conf written=1",
@@ -60,7 +62,8 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
     os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
     EXPECT_THAT(os.LogLines(),
                 ElementsAreArray(Stamped({
-                    "server-exited pid=500 code=3 ran_ms=11000",
+                    "server-exited pid=500 code=3 code_hex=0x00000003 ran_ms=11000",
+                    "server-stop pid=500 forced=1 reason=no-event",
                     "config file=C:\\nimbara\\\\conf\\extra\\httpd-port.conf written=0 reason=cannot-open",
                     "server-failed reason=\"Nimbaraの起動に失敗しました。 フォルダに書き込み権限があることを確認してください。\" "
                     "port=27142",

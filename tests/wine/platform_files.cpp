@@ -67,9 +67,13 @@ START_TEST(replace_failure_keeps_old_file) {
     HANDLE held = ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     ok(held != INVALID_HANDLE_VALUE, "cannot hold the target, error %lu\n", ::GetLastError());
-    r = fx::Os().ReplaceFileContent(target, "new content\r\n");
+    nb::WriteError why = nb::WriteError::None;
+    r = fx::Os().ReplaceFileContent(target, "new content\r\n", &why);
     ::CloseHandle(held);
     ok(r == 0, "a target held open without sharing should not be replaced, result %d\n", r);
+    // Told apart, so that the caller waits the reader out.
+    ok(why == nb::WriteError::TargetBusy, "a held target should read as busy, got %d\n",
+       static_cast<int>(why));
     ok(fx::ReadBytes(target) == kOld, "the held target changed\n");
     ok(fx::ListNames(dir) == L"httpd-nb.conf", "a temporary file was left: %s\n",
        wt::Esc(fx::ListNames(dir)).c_str());

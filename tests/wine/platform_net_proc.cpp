@@ -204,6 +204,48 @@ START_TEST(process_snapshot_and_terminate) {
     os.CloseProcess(pu);
 }
 
+START_TEST(process_graceful_stop_operations) {
+    nb::IPlatform& os = fx::Os();
+    nb::ProcessRef p1 = 0, p2 = 0;
+    uint32_t id1 = 0, id2 = 0;
+    std::wstring cmd1 = Quoted(fx::SelfPath()) + L" --child wait";
+    std::wstring cmd2 = cmd1;
+    ok(os.CreateHiddenProcess(cmd1, L"", &p1, &id1) == 1 && os.CreateHiddenProcess(cmd2, L"", &p2, &id2) == 1,
+       "two children should start\n");
+    if (p1 == 0 || p2 == 0) return;
+
+    // The shutdown event of the first child (made here; any process of the session may).
+    std::wstring name = L"ap" + std::to_wstring(id1) + L"_shutdown";
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    ok(os.SetNamedEvent(name) == 1, "the existing event should be set\n");
+    ok(::WaitForSingleObject(event, 0) == WAIT_OBJECT_0, "the event should be signalled\n");
+    std::wstring none = L"ap" + std::to_wstring(id2) + L"_shutdown";
+    ok(os.SetNamedEvent(none) == 0, "a missing event should not be made\n");
+    HANDLE made = ::OpenEventW(SYNCHRONIZE, FALSE, none.c_str());
+    ok(made == nullptr, "the missing event exists now\n");
+    if (made != nullptr) ::CloseHandle(made);
+    ::CloseHandle(event);
+
+    std::vector<nb::ProcessEntry> all;
+    os.SnapshotProcesses(all);
+    uint32_t parent = 0;
+    for (const nb::ProcessEntry& e : all)
+        if (e.pid == id1) parent = e.parentPid;
+    ok(parent == ::GetCurrentProcessId(), "the child's parent should be this program, got %u\n", parent);
+
+    nb::ProcessRef w1 = os.OpenProcessToWait(id1), w2 = os.OpenProcessToWait(id2);
+    ok(w1 != 0 && w2 != 0, "wait handles expected, error %lu\n", ::GetLastError());
+    int i = os.WaitAnyProcessEnd({w1, w2}, 100);
+    ok(i == -1, "both still run: -1 expected, got %d\n", i);
+    os.TerminateProcessById(id2, 0);
+    i = os.WaitAnyProcessEnd({w1, w2}, 10000);
+    ok(i == 1, "the second one ended: 1 expected, got %d\n", i);
+    os.TerminateProcessById(id1, 0);
+    ok(WaitExit(p1, 30000) == WAIT_OBJECT_0, "the first child should end\n");
+    ok(os.OpenProcessToWait(0xFFFFFFF0u) == 0, "no such process: 0 expected\n");
+    for (nb::ProcessRef p : {w1, w2, p1, p2}) os.CloseProcess(p);
+}
+
 START_TEST(dll_search_restricted_to_the_system) {
     // A DLL planted beside the program (the test program here, in a child of its own) is
     // found by name until the search is restricted, and no longer after.

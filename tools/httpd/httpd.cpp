@@ -13,10 +13,19 @@
 //   never_listen=1      NB_STANDIN_NEVER_LISTEN     stay alive but never open the port
 //   exit_after_ms=N     NB_STANDIN_EXIT_AFTER_MS    end N ms after the start (exit code 4)
 //   listen_delay_ms=N   NB_STANDIN_LISTEN_DELAY_MS  open the port only after N ms
+//   hang=1              NB_STANDIN_HANG             keep the port open but never answer:
+//   hang_after_ms=N     NB_STANDIN_HANG_AFTER_MS    from the start, or N ms after it
 //   log=PATH            NB_STANDIN_LOG              append "pid=<id> listen=<addr>:<port>
 //                                                   cwd=<current folder>" per start (a
 //                                                   relative path is taken from the
 //                                                   installation's home folder)
+//   shutdown_event=1    NB_STANDIN_SHUTDOWN_EVENT   offer Apache's graceful stop: make the
+//                                                   event ap<PID>_shutdown; once it is set,
+//                                                   append "pid=<id> stopped=graceful" to the
+//                                                   log and end (exit code 0)
+//   shutdown_delay_ms=N NB_STANDIN_SHUTDOWN_DELAY_MS  ... N ms after the event was set
+//   shutdown_ignore=1   NB_STANDIN_SHUTDOWN_IGNORE  make the event but never act on it (a
+//                                                   server that hangs in its stop)
 // Exit codes: 1 no Listen line, 2 bind or listen failed, 3 exit_now, 4 exit_after_ms.
 #include <winsock2.h>
 #include <windows.h>
@@ -36,7 +45,10 @@ const wchar_t kHelp[] =
     L"(GET and HEAD, .php sent as it is, as HTML), listening where ..\\conf\\extra\\httpd-port.conf says.\r\n"
     L"Test faults: conf\\standin.ini [standin] exit_now, never_listen, exit_after_ms,\r\n"
     L"listen_delay_ms, log (or NB_STANDIN_EXIT_NOW, NB_STANDIN_NEVER_LISTEN,\r\n"
-    L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG).\r\n";
+    L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG);\r\n"
+    L"hang, hang_after_ms (NB_STANDIN_HANG, NB_STANDIN_HANG_AFTER_MS).\r\n"
+    L"Graceful stop: shutdown_event, shutdown_delay_ms, shutdown_ignore (NB_STANDIN_SHUTDOWN_EVENT,\r\n"
+    L"NB_STANDIN_SHUTDOWN_DELAY_MS, NB_STANDIN_SHUTDOWN_IGNORE): the event ap<PID>_shutdown.\r\n";
 
 const DWORD kIoTimeoutMs = 3000;    // per recv/send; a silent client is dropped after this
 const int kMaxRequestBytes = 8192;
@@ -49,6 +61,9 @@ struct Faults {
     DWORD exitAfterMs = 0;
     DWORD listenDelayMs = 0;
     std::wstring log;
+    bool shutdownEvent = false;
+    DWORD shutdownDelayMs = 0;
+    bool shutdownIgnore = false;
 };
 
 void WriteOut(const wchar_t* text) {
@@ -94,9 +109,36 @@ Faults ReadFaults() {
     f.exitAfterMs = Number(Setting(L"exit_after_ms", L"NB_STANDIN_EXIT_AFTER_MS"));
     f.listenDelayMs = Number(Setting(L"listen_delay_ms", L"NB_STANDIN_LISTEN_DELAY_MS"));
     f.log = Setting(L"log", L"NB_STANDIN_LOG");
+    f.shutdownEvent = Number(Setting(L"shutdown_event", L"NB_STANDIN_SHUTDOWN_EVENT")) != 0;
+    f.shutdownDelayMs = Number(Setting(L"shutdown_delay_ms", L"NB_STANDIN_SHUTDOWN_DELAY_MS"));
+    f.shutdownIgnore = Number(Setting(L"shutdown_ignore", L"NB_STANDIN_SHUTDOWN_IGNORE")) != 0;
     if (!f.log.empty() && f.log.find(L':') == std::wstring::npos && f.log[0] != L'\\')
         f.log = g_home + L"\\" + f.log;
     return f;
+}
+
+// The hang: whether connections are taken and then held without an answer, and from when.
+struct Hang {
+    bool on = false;
+    DWORD afterMs = 0;
+};
+
+Hang ReadHang() {
+    Hang h;
+    const std::wstring after = Setting(L"hang_after_ms", L"NB_STANDIN_HANG_AFTER_MS");
+    h.afterMs = Number(after);
+    h.on = Number(Setting(L"hang", L"NB_STANDIN_HANG")) != 0 || h.afterMs > 0;
+    return h;
+}
+
+// A hung server: the connection is taken and kept, never read nor answered. The oldest is
+// let go once many are held.
+void Hold(SOCKET client) {
+    static SOCKET held[256];
+    static unsigned next = 0;
+    SOCKET& slot = held[next++ % 256];
+    if (slot != 0) ::closesocket(slot);
+    slot = client;
 }
 
 // "Listen 127.0.0.1:27142" or "Listen 27142"; the first such line counts.
@@ -147,6 +189,48 @@ void LogStart(const Faults& f, const std::string& address, unsigned port) {
     DWORD written = 0;
     ::WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
     ::CloseHandle(h);
+}
+
+void AppendLog(const std::wstring& log, const char* line) {
+    if (log.empty()) return;
+    HANDLE h = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(h, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    ::CloseHandle(h);
+}
+
+// Apache's graceful stop as its Windows parent process offers it: whoever sets the event
+// ap<PID>_shutdown asks it to finish its requests and end.
+struct ShutdownWatch {
+    HANDLE event;
+    Faults faults;
+};
+
+DWORD WINAPI WatchShutdown(LPVOID param) {
+    const ShutdownWatch* watch = static_cast<const ShutdownWatch*>(param);
+    if (::WaitForSingleObject(watch->event, INFINITE) != WAIT_OBJECT_0) return 0;
+    if (watch->faults.shutdownIgnore) return 0;  // hangs in its stop: only a kill ends it
+    if (watch->faults.shutdownDelayMs > 0) ::Sleep(watch->faults.shutdownDelayMs);
+    char line[64];
+    std::snprintf(line, sizeof line, "pid=%lu stopped=graceful\r\n",
+                  static_cast<unsigned long>(::GetCurrentProcessId()));
+    AppendLog(watch->faults.log, line);
+    ::ExitProcess(0);
+    return 0;
+}
+
+void OfferGracefulStop(const Faults& f) {
+    if (!f.shutdownEvent) return;
+    wchar_t name[64];
+    std::swprintf(name, 64, L"ap%lu_shutdown", static_cast<unsigned long>(::GetCurrentProcessId()));
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name);
+    if (event == nullptr) return;
+    static ShutdownWatch watch;  // lives as long as the process
+    watch.event = event;
+    watch.faults = f;
+    ::CloseHandle(::CreateThread(nullptr, 0, WatchShutdown, &watch, 0, nullptr));
 }
 
 DWORD WINAPI ExitLater(LPVOID ms) {
@@ -305,6 +389,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
     }
     g_home = ExeFolder() + L"\\..";
     const Faults faults = ReadFaults();
+    const Hang hang = ReadHang();
+    const DWORD started = ::GetTickCount();
 
     std::string address;
     unsigned port = 0;
@@ -313,6 +399,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
 
     if (faults.exitNow) return 3;
     if (!haveListen) return 1;
+    OfferGracefulStop(faults);
     if (faults.exitAfterMs > 0)
         ::CloseHandle(::CreateThread(nullptr, 0, ExitLater,
                                      reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(faults.exitAfterMs)),
@@ -336,6 +423,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
         SOCKET client = ::accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) {
             ::Sleep(10);
+            continue;
+        }
+        if (hang.on && ::GetTickCount() - started >= hang.afterMs) {
+            Hold(client);
             continue;
         }
         Serve(client);

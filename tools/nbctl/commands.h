@@ -40,4 +40,27 @@ inline const Command* FindCommand(const wchar_t* word) {
     return nullptr;
 }
 
+// How long `exit --wait` waits for nbmonitor to end by default, and at most (ms).
+constexpr unsigned long kDefaultExitWaitMs = 30000;
+constexpr unsigned long kMaxExitWaitMs = 0x7FFFFFFF;
+
+// "--wait" (the default time) or "--wait=MS" (decimal digits only, at most kMaxExitWaitMs);
+// false for anything else.
+inline bool ParseWaitOption(const wchar_t* arg, unsigned long* ms) {
+    if (arg == nullptr || std::wcsncmp(arg, L"--wait", 6) != 0) return false;
+    if (arg[6] == L'\0') {
+        *ms = kDefaultExitWaitMs;
+        return true;
+    }
+    if (arg[6] != L'=' || arg[7] == L'\0') return false;
+    unsigned long value = 0;
+    for (const wchar_t* p = arg + 7; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9') return false;
+        value = value * 10 + static_cast<unsigned long>(*p - L'0');
+        if (value > kMaxExitWaitMs) return false;
+    }
+    *ms = value;
+    return true;
+}
+
 }  // namespace nbctl

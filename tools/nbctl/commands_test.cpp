@@ -1,5 +1,5 @@
 // Checks nbctl's command table and the text it reads (listen file, log lines, HTTP status
-// line) and writes (JSON). Builds for Windows (nbctl_test.exe, run under Wine) and natively
+// line, what status tells from the log) and writes (JSON). Builds for Windows (nbctl_test.exe, run under Wine) and natively
 // (g++ -std=c++17 commands_test.cpp); prints "N passed, M failed" last.
 #include <cstdio>
 #include <cwchar>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "history.h"
 #include "text.h"
 
 static int passed = 0, failed = 0;
@@ -54,6 +55,16 @@ int main() {
     const std::size_t count = sizeof nbctl::kCommands / sizeof nbctl::kCommands[0];
     Check(words.size() == count, "every word appears once");
     Check(ids.size() + 1 == count, "every WM_COMMAND id appears once");
+
+    // exit --wait[=MS]
+    unsigned long ms = 1;
+    Check(nbctl::ParseWaitOption(L"--wait", &ms) && ms == 30000, "--wait waits 30000 ms");
+    Check(nbctl::ParseWaitOption(L"--wait=0", &ms) && ms == 0, "--wait=0");
+    Check(nbctl::ParseWaitOption(L"--wait=2147483647", &ms) && ms == 2147483647ul, "--wait at its bound");
+    Check(!nbctl::ParseWaitOption(L"--wait=2147483648", &ms) && !nbctl::ParseWaitOption(L"--wait=", &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=-1", &ms) && !nbctl::ParseWaitOption(L"--waits", &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=5s", &ms),
+          "a wrong --wait is refused");
 
     // Home of a program file, as the supervisor derives its own.
     Check(nbctl::HomeFromExePath(L"C:\\nimbara\\bin\\nbmonitor.exe") == L"C:\\nimbara\\", "home of C:\\nimbara\\bin");
@@ -109,6 +120,31 @@ int main() {
     Check(nbctl::JsonString("\x82\xC0\xAF\xED\xA0\x80\xE3\x83") ==
               "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
           "JSON replaces a stray byte, an overlong form, a surrogate, a cut sequence");
+
+    // What status tells from the log: the last start's settings and what followed it.
+    long long when = 0;
+    Check(nbctl::LogTimeToUnix("2026-12-09T08:55:01.123+09:00", &when) && when == 1796774101LL &&
+              nbctl::LogTimeToUnix("2026-12-08T20:25:01.000-03:30", &when) && when == 1796774101LL,
+          "log time to seconds since 1970, either sign of offset");
+    const std::string t0 = "2026-12-09T07:00:00.000+09:00 9 ";
+    const nbctl::History h = nbctl::Summarize(
+        {t0 + "server-exited pid=1 code=3221225781",  // an older line, without the hex form
+         t0 + "start nbmonitor.health_interval=1000 nbmonitor.health_failures=2 nbmonitor.backup_interval=60000",
+         t0 + "health-failed pid=2 port=80 reason=refused failures=1 ms=3", t0 + "health-ok pid=2 port=80 ms=2",
+         "2026-12-09T07:50:00.000+09:00 9 restart pid=3 port=80",
+         "2026-12-09T08:40:00.000+09:00 9 restart started=0 ended=1",
+         "2026-12-09T08:50:00.000+09:00 9 health-failed pid=3 port=80 reason=timeout failures=2 ms=500",
+         "2026-12-09T08:55:00.000+09:00 9 crash-loop count=3 code=hung meaning=\"no answer\""},
+        1796774101LL);
+    Check(h.healthInterval == 1000 && h.healthTimeout == 3000 && h.healthFailuresAllowed == 2 &&
+              h.backupInterval == 60000 && h.healthLast == "timeout" && h.healthFailures == 2,
+          "health: the start's settings, the last result and the failures in a row");
+    Check(h.haveExit && h.exitCodeHex == "0xC0000135" && h.exitMeaning == "a DLL the server needs is missing",
+          "last exit: an older line's code named from the table");
+    Check(h.restartsLastHour == 1, "restarts in the last hour");
+    Check(h.crashState == "looping" && h.crashCode == "hung" && h.crashMeaning == "no answer", "crash loop");
+    Check(nbctl::Summarize({t0 + "crash-loop count=3 code=1", t0 + "start"}, 0).crashState == "none",
+          "a new start forgets the crash loop");
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
 // nbctl: drives and inspects a running nbmonitor from a console or a script.
 //   nbctl show|backup|restore|initialize|open|about|exit   post the command; 0 when posted
+//   nbctl exit --wait[=MS]    post exit, then wait for nbmonitor's end: 0 ended, 4 still runs
 //   nbctl status [--json]     the supervisor, its server and page, the last log lines;
 //                             0 page answers, 3 it does not, 1 no supervisor runs
 //   nbctl log [-n N] [-f]     the last N lines of the supervision log, then follow it
@@ -61,13 +62,18 @@ void Usage(std::FILE* out) {
     for (const nbctl::Command& c : nbctl::kCommands)
         std::fprintf(out, "  %-11s %s\n", nbctl::Utf8(c.word).c_str(), c.summary);
     std::fputs("  status      nbmonitor's pid and home, its port, the httpd.exe processes, whether\n"
-               "              http://localhost:<port>/index.php answers, the last 5 lines of the log;\n"
+               "              http://localhost:<port>/index.php answers, the health check, the last\n"
+               "              server exit and its meaning, the restarts of the last hour, the crash\n"
+               "              loop, the newest backup, the last 5 lines of the log;\n"
                "              --json: the same as one JSON object. Exit status 0 when it runs and\n"
                "              the page answers, 3 when it runs and the page does not, 1 when it\n"
                "              does not run\n"
                "  log         the last 20 lines of the log (logs\\nbmonitor.log of the home);\n"
                "              -n N: the last N lines; -f: then the new ones as they come, until\n"
                "              Ctrl-C. Exit status 1 when there is no log\n\n"
+               "  exit --wait[=MS]  post exit, then wait until nbmonitor has ended, at most MS\n"
+               "              milliseconds (30000 without =MS): exit status 0 when it has, 4 when\n"
+               "              it still runs\n"
                "Exit status 2 for a wrong command line.\n",
                out);
 }
@@ -124,13 +130,20 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wcscmp(argv[1], L"log") == 0) return Log(argc, argv);
     const nbctl::Command* command = nbctl::FindCommand(argv[1]);
     if (!command) return Wrong("unknown command", argv[1]);
-    if (argc != 2) return Wrong("no options for the command", argv[1]);
+    unsigned long waitMs = 0;
+    const bool wait = argc == 3 && std::wcscmp(argv[1], L"exit") == 0;
+    if (wait && !nbctl::ParseWaitOption(argv[2], &waitMs))
+        return Wrong("exit takes only --wait or --wait=MS, not", argv[2]);
+    if (argc != 2 && !wait) return Wrong("no options for the command", argv[1]);
     HWND window = ::FindWindowW(nullptr, nbctl::kWindowTitle);
     if (!window) {
         std::fprintf(stderr, "nbctl: nbmonitor is not running (no window titled \"%s\")\n",
                      nbctl::Utf8(nbctl::kWindowTitle).c_str());
         return nbctl::kExitNotRunning;
     }
+    if (wait)
+        return nbctl::PostAndWaitForEnd(window, command->message, command->wParam, command->lParam,
+                                        waitMs);
     if (!::PostMessageW(window, command->message, static_cast<WPARAM>(command->wParam),
                         static_cast<LPARAM>(command->lParam))) {
         std::fprintf(stderr, "nbctl: posting to the nbmonitor window failed (error %lu)\n",

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ constexpr int kExitNotRunning = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoAnswer = 3;
 constexpr int kExitNoLog = 1;
+constexpr int kExitStillRunning = 4;  // exit --wait: nbmonitor had not ended in time
 
 std::string Utf8(const std::wstring& text);
 
@@ -41,6 +43,15 @@ std::wstring LogPath(const std::wstring& home);
 // The last n complete lines of the log, older lines from the rotated file when the current
 // one holds fewer; false when neither file can be read.
 bool LastLogLines(const std::wstring& home, std::size_t n, std::vector<std::string>* lines);
+
+// What status tells from the log and the backup folder: JSON members (each led by a comma)
+// or text rows.
+std::string StatusHistory(const std::wstring& home, bool json);
+
+// Posts the command to the supervisor's window, then waits at most ms for its process to
+// end: 0 when it has, kExitStillRunning when the time ran out.
+int PostAndWaitForEnd(void* window, std::uint32_t message, std::uintptr_t wParam,
+                      std::intptr_t lParam, unsigned long ms);
 
 int StatusCommand(bool json);
 int LogCommand(std::size_t n, bool follow);

@@ -271,6 +271,7 @@ int StatusCommand(bool json) {
             out += ",\"ms\":" + (page.status >= 0 ? Number(page.ms) : kNull);
             out += ",\"error\":" + (page.error.empty() ? kNull : JsonString(page.error)) + "}";
         }
+        out += StatusHistory(home, true);
         out += ",\"log\":{\"path\":" + JsonString(Utf8(logPath)) + ",\"lines\":[";
         for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + JsonLogLine(lines[i]);
         out += "]}}\n";
@@ -296,6 +297,7 @@ int StatusCommand(bool json) {
             else
                 row("page", url + ": " + page.error);
         }
+        out += StatusHistory(home, false);
         row("log", Utf8(logPath) + (!haveLog ? ": none" : lines.empty() ? ": empty" : ""));
         for (const std::string& line : lines) out += "  " + line + "\n";
     }

@@ -217,6 +217,11 @@ int Win32Platform::ReplaceFileContent(const std::wstring& path, const std::strin
     }
     if (!ok) {
         DWORD err = ::GetLastError();
+        // NTFS refuses to replace a file while any handle is open on it, whatever sharing
+        // that handle allows: a reader of a moment, which the caller may wait out.
+        if (why == WriteError::CannotReplace &&
+            (err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED))
+            why = WriteError::TargetBusy;
         ::DeleteFileW(paths.temp.c_str());
         ::SetLastError(err);
         return 0;
@@ -307,6 +312,40 @@ int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
 
+int Win32Platform::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
+                                uint16_t port, SocketRef* socket) {
+    ScopedSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return 0;
+    // WSAAsyncSelect also makes the socket non-blocking, so connect returns at once.
+    if (::WSAAsyncSelect(s.Get(), H(hwnd), msg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
+        return 0;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = ::inet_addr(ipv4Address);
+    addr.sin_port = ::htons(port);
+    if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR &&
+        ::WSAGetLastError() != WSAEWOULDBLOCK)
+        return 0;
+    *socket = static_cast<SocketRef>(s.Release());
+    return 1;
+}
+
+int Win32Platform::SocketSend(SocketRef socket, const std::string& bytes) {
+    int n = ::send(static_cast<SOCKET>(socket), bytes.data(), static_cast<int>(bytes.size()), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Win32Platform::SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) {
+    char buffer[512];
+    int want = static_cast<int>(maxBytes < sizeof buffer ? maxBytes : sizeof buffer);
+    int n = ::recv(static_cast<SOCKET>(socket), buffer, want, 0);
+    if (n == SOCKET_ERROR) return -1;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    return n;
+}
+
+void Win32Platform::CloseSocket(SocketRef socket) { ::closesocket(static_cast<SOCKET>(socket)); }
+
 // --- processes ---------------------------------------------------------------------------
 
 int Win32Platform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
@@ -354,6 +393,7 @@ int Win32Platform::SnapshotProcesses(std::vector<ProcessEntry>& out) {
         ProcessEntry e;
         e.pid = pe.th32ProcessID;
         e.exeName = pe.szExeFile;
+        e.parentPid = pe.th32ParentProcessID;
         entries.push_back(std::move(e));
     }
     out.swap(entries);
@@ -365,6 +405,33 @@ int Win32Platform::TerminateProcessById(uint32_t pid, uint32_t exitCode) {
     ScopedKernelHandle process(::OpenProcess(0x1F0FFF, FALSE, pid));
     if (!process) return 0;
     return ::TerminateProcess(process.Get(), exitCode) ? 1 : 0;
+}
+
+int Win32Platform::SetNamedEvent(const std::wstring& name) {
+    ScopedKernelHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+    if (!event) return 0;
+    return ::SetEvent(event.Get()) ? 1 : 0;
+}
+
+ProcessRef Win32Platform::OpenProcessToWait(uint32_t pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    return process != nullptr ? reinterpret_cast<ProcessRef>(process) : 0;
+}
+
+int Win32Platform::WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) {
+    // One wait takes at most MAXIMUM_WAIT_OBJECTS handles; beyond that only the first are
+    // waited for (a caller waits again for the rest).
+    std::vector<HANDLE> handles;
+    for (ProcessRef p : processes) {
+        if (handles.size() == MAXIMUM_WAIT_OBJECTS) break;
+        handles.push_back(ProcessHandle(p));
+    }
+    if (handles.empty()) return -1;
+    // INFINITE is never meant: the callers give a bounded time.
+    if (ms == INFINITE) --ms;
+    DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, ms);
+    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) return static_cast<int>(r - WAIT_OBJECT_0);
+    return -1;
 }
 
 // --- windows, boxes, timers --------------------------------------------------------------
@@ -428,6 +495,11 @@ int Win32Platform::NotifyIcon(uint32_t operation, const NotifyIconRecord& record
     nid.uCallbackMessage = record.uCallbackMessage;
     nid.hIcon = record.iconId != 0 ? static_cast<HICON>(LoadedIcon(record.iconId)) : nullptr;
     std::wcsncpy(nid.szTip, record.tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
+    if (record.uFlags & NIF_INFO) {
+        std::wcsncpy(nid.szInfo, record.info.c_str(), ARRAYSIZE(nid.szInfo) - 1);
+        std::wcsncpy(nid.szInfoTitle, record.infoTitle.c_str(), ARRAYSIZE(nid.szInfoTitle) - 1);
+        nid.dwInfoFlags = record.infoFlags;
+    }
     return ::Shell_NotifyIconW(operation, &nid) ? 1 : 0;
 }
 

@@ -51,6 +51,11 @@ public:
     // sockets
     ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
     int TryConnect(const char* ipv4Address, uint16_t port) override;
+    int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
+                     SocketRef* socket) override;
+    int SocketSend(SocketRef socket, const std::string& bytes) override;
+    int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
+    void CloseSocket(SocketRef socket) override;
 
     // processes
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
@@ -59,6 +64,9 @@ public:
     void CloseProcess(ProcessRef process) override;
     int SnapshotProcesses(std::vector<ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
+    int SetNamedEvent(const std::wstring& name) override;
+    ProcessRef OpenProcessToWait(uint32_t pid) override;
+    int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) override;
 
     // windows, boxes, timers
     int MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,

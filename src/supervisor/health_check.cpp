@@ -1,0 +1,119 @@
+// The health check's requests, answers and timeouts.
+#include "supervisor/health_check.h"
+
+#include "base/supervision_log.h"
+#include "resources/resource.h"
+
+namespace {
+constexpr std::size_t kStatusLineBytes = 12;  // "HTTP/1.1 200"
+constexpr std::size_t kAnswerBytes = 64;      // what is read of an answer at most
+constexpr const wchar_t* kRefused = L"refused";
+constexpr const wchar_t* kTimeout = L"timeout";
+constexpr const wchar_t* kNoStatus = L"no-status";
+
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+bool StartsWithStatusLine(const std::string& a) {
+    return a.size() >= kStatusLineBytes && a.compare(0, 7, "HTTP/1.") == 0 && Digit(a[7]) &&
+           a[8] == ' ' && Digit(a[9]) && Digit(a[10]) && Digit(a[11]);
+}
+
+void CHealthCheck::Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed) {
+    m_interval = interval;
+    m_timeout = timeout;
+    m_failuresAllowed = failuresAllowed;
+}
+
+void CHealthCheck::Begin(nb::WindowId hwnd) {
+    m_hWnd = hwnd;
+    if (On()) nb::Os().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
+}
+
+CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port) {
+    if (!On() || m_socket) return Outcome::Pending;
+    nb::IPlatform& os = nb::Os();
+    m_pid = pid;
+    m_port = port;
+    m_answer.clear();
+    m_startedMs = os.MonotonicMs();
+    nb::SocketRef s = 0;
+    if (!os.BeginConnect(m_hWnd, WM_HEALTH_SOCKET, "127.0.0.1", static_cast<uint16_t>(port), &s))
+        return Finish(kRefused);
+    m_socket.Reset(s);
+    os.StartTimer(m_hWnd, TIMER_HEALTH_TIMEOUT, m_timeout);
+    return Outcome::Pending;
+}
+
+CHealthCheck::Outcome CHealthCheck::OnSocket(std::uintptr_t wp, std::intptr_t lp) {
+    // Events of a check already ended may still be queued.
+    if (!m_socket || wp != m_socket.Get()) return Outcome::Pending;
+    nb::IPlatform& os = nb::Os();
+    const uint32_t event = static_cast<uint32_t>(lp) & 0xFFFF;
+    const uint32_t error = (static_cast<uint32_t>(lp) >> 16) & 0xFFFF;
+    if (event == FD_CONNECT) {
+        if (error != 0) return Finish(kRefused);
+        const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" +
+                                    std::to_string(m_port) + "\r\n\r\n";
+        // A few dozen bytes on a new connection: the send buffer takes them at once.
+        if (os.SocketSend(m_socket.Get(), request) != static_cast<int>(request.size()))
+            return Finish(kNoStatus);
+        return Outcome::Pending;
+    }
+    if (event != FD_READ && event != FD_CLOSE) return Outcome::Pending;
+    bool closed = event == FD_CLOSE;
+    while (m_answer.size() < kAnswerBytes) {
+        int n = os.SocketReceive(m_socket.Get(), m_answer, kAnswerBytes - m_answer.size());
+        if (n <= 0) {
+            closed = closed || n == 0;
+            break;
+        }
+    }
+    if (StartsWithStatusLine(m_answer)) return Finish(nullptr);
+    if (closed || m_answer.size() >= kStatusLineBytes) return Finish(kNoStatus);
+    return Outcome::Pending;
+}
+
+CHealthCheck::Outcome CHealthCheck::OnTimeout() {
+    if (!m_socket) return Outcome::Pending;  // queued before its check ended
+    return Finish(kTimeout);
+}
+
+void CHealthCheck::Drop() {
+    if (!m_socket) return;
+    m_socket.Reset();
+    nb::Os().StopTimer(m_hWnd, TIMER_HEALTH_TIMEOUT);
+}
+
+CHealthCheck::Outcome CHealthCheck::Finish(const wchar_t* failure) {
+    Drop();
+    const uint64_t ms = nb::Os().MonotonicMs() - m_startedMs;
+    if (failure == nullptr) {
+        if (!m_healthySaid) slog::Write("health-ok", {{"pid", m_pid}, {"port", m_port}, {"ms", ms}});
+        m_healthySaid = true;
+        m_failures = 0;
+        return Outcome::Healthy;
+    }
+    m_healthySaid = false;
+    m_lastFailure = failure;
+    ++m_failures;
+    slog::Write("health-failed", {{"pid", m_pid}, {"port", m_port}, {"reason", failure},
+                                  {"failures", m_failures}, {"ms", ms}});
+    return Outcome::Failed;
+}
+
+void CHealthCheck::Reset() {
+    Drop();
+    m_failures = 0;
+    m_healthySaid = false;
+}
+
+void CHealthCheck::Rearm() {
+    if (On()) nb::Os().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
+}
+
+void CHealthCheck::Stop() {
+    if (!On()) return;
+    Drop();
+    nb::Os().StopTimer(m_hWnd, TIMER_HEALTH);
+}

@@ -1,0 +1,61 @@
+// The health check: whether the server answers HTTP, not only whether its process runs. Off
+// unless health_interval is set; then every health_interval one GET /index.php to 127.0.0.1
+// and the server's port, begun without waiting: the socket's events arrive as window
+// messages and a timer ends a check that takes longer than health_timeout, so the GUI
+// thread never blocks on it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+constexpr std::uintptr_t TIMER_HEALTH = 0x48;          // every health_interval
+constexpr std::uintptr_t TIMER_HEALTH_TIMEOUT = 0x49;  // the waiting check's health_timeout
+
+// Whether an answer begins with an HTTP status line ("HTTP/1.x NNN"), whatever its code:
+// an error page means the server answers.
+bool StartsWithStatusLine(const std::string& answer);
+
+class CHealthCheck {
+public:
+    enum class Outcome { Pending, Healthy, Failed };
+
+    // interval 0 leaves the check off: nothing here then makes a single call.
+    void Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed);
+    bool On() const { return m_interval != 0; }
+    // Starts the interval timer (when on).
+    void Begin(nb::WindowId hwnd);
+    // One check of the server (pid, port), unless the last one still waits.
+    Outcome Start(uint32_t pid, uint32_t port);
+    // A socket event (WM_HEALTH_SOCKET), and the timeout's tick.
+    Outcome OnSocket(std::uintptr_t wp, std::intptr_t lp);
+    Outcome OnTimeout();
+    // A restart: the waiting check, if any, is dropped and the failures are forgotten.
+    void Reset();
+    // After a restart: the new server's first check comes a whole interval after its launch,
+    // not at a tick that fell due while the restart slept.
+    void Rearm();
+    // The window goes: both timers, and the waiting check.
+    void Stop();
+    // Enough failures in a row for a restart.
+    bool Hung() const { return m_failures >= (m_failuresAllowed == 0 ? 1 : m_failuresAllowed); }
+
+    uint32_t m_interval = 0;
+    uint32_t m_timeout = 0;
+    uint32_t m_failuresAllowed = 0;
+    uint32_t m_failures = 0;                // unhealthy checks in a row
+    const wchar_t* m_lastFailure = L"";     // refused, timeout or no-status
+
+private:
+    Outcome Finish(const wchar_t* failure);  // nullptr: healthy
+    void Drop();
+
+    nb::WindowId m_hWnd = 0;
+    nb::ScopedSocketRef m_socket;
+    std::string m_answer;
+    uint64_t m_startedMs = 0;
+    uint32_t m_pid = 0;
+    uint32_t m_port = 0;
+    bool m_healthySaid = false;  // the log says the server answers, since the last change
+};
