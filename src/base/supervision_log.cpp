@@ -46,11 +46,14 @@ void AppendValue(std::string& out, const std::wstring& raw) {
         AppendUtf8(out, v);
         return;
     }
-    out += '"';
+    // Encoded as a whole, so that a surrogate pair inside quotes stays one character.
+    std::wstring quoted;
     for (wchar_t c : v) {
-        if (c == L'"') out += '"';
-        AppendUtf8(out, std::wstring(1, c));
+        if (c == L'"') quoted += L'"';
+        quoted += c;
     }
+    out += '"';
+    AppendUtf8(out, quoted);
     out += '"';
 }
 

@@ -17,6 +17,6 @@ bool IsRestorableName(const std::wstring& name) {
 }
 
 std::wstring RestoreArgument(const std::wstring& name) {
-    if (name.find_first_of(L" \t,;=") == std::wstring::npos) return name;
+    if (name.find_first_of(L" \t,;=\u00FF") == std::wstring::npos) return name;
     return L"\"" + name + L"\"";
 }

@@ -33,6 +33,13 @@ TEST_F(LogTest, LineFormat) {
               "n=42\r\n");
 }
 
+TEST_F(LogTest, ACharacterBeyondTheBasicPlaneStaysOneInQuotes) {
+    // U+20BB7 as Windows holds it, a surrogate pair, in a value that is quoted.
+    const std::wstring home = {L'C', L':', L'\\', 0xD842, 0xDFB7, L' ', L'x', L'\\'};
+    EXPECT_EQ(slog::FormatLine(os.now, 1, "start", {{"home", home}}),
+              "2026-12-08T23:55:01.123+09:00 1 start home=\"C:\\\xF0\xA0\xAE\xB7 x\\\"\r\n");
+}
+
 TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
     CMainDlg dlg(app);
     dlg.Create();

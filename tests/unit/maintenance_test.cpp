@@ -172,6 +172,7 @@ TEST(RestoreName, HostileNamesAreRefused) {
     EXPECT_EQ(U8(RestoreArgument(L"a,b")), "\"a,b\"");
     EXPECT_EQ(U8(RestoreArgument(L"a;b")), "\"a;b\"");
     EXPECT_EQ(U8(RestoreArgument(L"a=b")), "\"a=b\"");
+    EXPECT_EQ(U8(RestoreArgument(L"a\u00FFb")), "\"a\u00FFb\"");
 }
 
 TEST_F(MaintenanceTest, HostileNameLaunchesNothingAndKeepsTheDialogOpen) {

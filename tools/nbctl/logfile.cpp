@@ -61,10 +61,10 @@ unsigned long long ReadFrom(HANDLE h, unsigned long long offset, std::string* by
     return offset;
 }
 
-// The complete lines of a file's last kMaxTailBytes; *end is where its reading stopped and
-// *rest holds the unfinished line before that.
-bool ReadTail(const std::wstring& path, std::vector<std::string>* lines, FileId* id, unsigned long long* end,
-              std::string* rest) {
+// The lines of a file's last kMaxTailBytes; *end is where its reading stopped and *rest
+// holds the unfinished line before that (none in a finished file).
+bool ReadTail(const std::wstring& path, bool finished, std::vector<std::string>* lines, FileId* id,
+              unsigned long long* end, std::string* rest) {
     ScopedKernelHandle h = OpenShared(path);
     if (!h) return false;
     const unsigned long long size = SizeOf(h.Get());
@@ -72,8 +72,7 @@ bool ReadTail(const std::wstring& path, std::vector<std::string>* lines, FileId*
     std::string bytes;
     *end = ReadFrom(h.Get(), start, &bytes);
     *id = IdOf(h.Get());
-    *lines = CompleteLines(bytes, rest);
-    if (start > 0 && !lines->empty()) lines->erase(lines->begin());  // begun in mid-line
+    *lines = LogLinesOf(bytes, start > 0, finished, rest);
     return true;
 }
 
@@ -88,18 +87,12 @@ bool Tail(const std::wstring& home, std::size_t n, std::vector<std::string>* out
     const std::wstring path = LogPath(home);
     std::vector<std::string> lines, older;
     Current now;
-    now.found = ReadTail(path, &lines, &now.id, &now.end, &now.rest);
+    now.found = ReadTail(path, false, &lines, &now.id, &now.end, &now.rest);
     FileId id;
     unsigned long long end = 0;
-    std::string rest;
-    const bool haveOlder = lines.size() < n && ReadTail(path + L".1", &older, &id, &end, &rest);
+    const bool haveOlder = lines.size() < n && ReadTail(path + L".1", true, &older, &id, &end, nullptr);
     if (!now.found && !haveOlder) return false;
-    if (haveOlder) {
-        if (!rest.empty()) older.push_back(rest);  // the rotated file is finished
-        lines.insert(lines.begin(), older.begin(), older.end());
-    }
-    if (lines.size() > n) lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(n));
-    *out = std::move(lines);
+    *out = LastLines(std::move(older), lines, n);
     if (current) *current = now;
     return true;
 }
@@ -126,9 +119,7 @@ int Follow(const std::wstring& path, Current current) {
                 ScopedKernelHandle old = OpenShared(path + L".1");
                 std::string bytes = current.rest;
                 if (old && IdOf(old.Get()) == current.id) ReadFrom(old.Get(), current.end, &bytes);
-                std::string unfinished;
-                lines = CompleteLines(bytes, &unfinished);
-                if (!unfinished.empty()) lines.push_back(unfinished);
+                lines = LogLinesOf(bytes, false, true, nullptr);
             }
             current = Current();
             current.found = true;

@@ -35,6 +35,32 @@ inline std::vector<std::string> CompleteLines(const std::string& bytes, std::str
     return lines;
 }
 
+// The lines of bytes read from a log file. A read that began after the file's start
+// (`fromMiddle`) drops what comes before its first LF, a line it cannot have whole. In a
+// finished file (the rotated one) a last line without LF counts; otherwise it is the
+// writer's unfinished line and goes to *rest.
+inline std::vector<std::string> LogLinesOf(const std::string& bytes, bool fromMiddle, bool finished,
+                                           std::string* rest) {
+    std::size_t start = 0;
+    if (fromMiddle) {
+        const std::size_t lf = bytes.find('\n');
+        start = lf == std::string::npos ? bytes.size() : lf + 1;
+    }
+    std::string unfinished;
+    std::vector<std::string> lines = CompleteLines(bytes.substr(start), &unfinished);
+    if (finished && !unfinished.empty()) lines.push_back(unfinished);
+    if (rest) *rest = finished ? std::string() : unfinished;
+    return lines;
+}
+
+// The last n of the rotated file's lines followed by the current file's.
+inline std::vector<std::string> LastLines(std::vector<std::string> older, const std::vector<std::string>& current,
+                                          std::size_t n) {
+    older.insert(older.end(), current.begin(), current.end());
+    if (older.size() > n) older.erase(older.begin(), older.end() - static_cast<std::ptrdiff_t>(n));
+    return older;
+}
+
 namespace detail {
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 inline bool AllDigits(const std::string& s, std::size_t maxLength) {
