@@ -303,9 +303,12 @@ nb_prefix() {
 #                         their defaults unless set)
 #   --no-ini              write no conf\nbmonitor.ini
 #   --standin KEY=V       a value of conf\standin.ini (the stand-in server's faults)
+#   --apache DIR          the real server instead of the stand-in: Apache httpd as
+#                         scripts/apache built it into DIR (bin, modules, the PHP stand-in
+#                         module in php), with the installation's conf\httpd.conf
 # Sets NB_HOME_WIN (with trailing backslash), NB_HOME_UNIX and NB_LAYOUT_ZIP.
 nb_layout() {
-    local home='C:\nimbara' build=$NB_WIN_BUILD write_ini=1
+    local home='C:\nimbara' build=$NB_WIN_BUILD write_ini=1 apache=
     local -a sets=() standin=()
     while [ $# -gt 0 ]; do
         case "$1" in
@@ -314,6 +317,7 @@ nb_layout() {
             --set) sets+=("$2"); shift 2 ;;
             --no-ini) write_ini=0; shift ;;
             --standin) standin+=("$2"); shift 2 ;;
+            --apache) apache=$2; shift 2 ;;
             *) nb_log "nb_layout: unknown option $1"; return 1 ;;
         esac
     done
@@ -361,7 +365,12 @@ nb_layout() {
         nb__crlf <"$demo/nbrestore.bat" >"$unix/bin/nbrestore.bat"
     fi
     export NB_LAYOUT_ZIP
-    if [ -f "$build/tools/bin/httpd.exe" ]; then
+    if [ -n "$apache" ]; then
+        { cp "$apache"/bin/* "$unix/bin/" && cp -r "$apache/modules" "$unix/" && cp "$apache"/php/*.dll "$unix/php/" &&
+            cp "$apache/conf/mime.types" "$unix/conf/" && mkdir -p "$unix/logs" &&
+            nb__crlf <"$NB_ROOT/apache/httpd.conf" >"$unix/conf/httpd.conf"; } ||
+            { nb_log "nb_layout: Apache from $apache could not be laid out (run scripts/apache)"; return 1; }
+    elif [ -f "$build/tools/bin/httpd.exe" ]; then
         cp "$build/tools/bin/httpd.exe" "$unix/bin/"
     else
         nb_log "nb_layout: $build/tools/bin/httpd.exe is not built"

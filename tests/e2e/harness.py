@@ -281,9 +281,9 @@ class Session:
 class Installation:
     """An installation laid out by scripts/wine-env.sh's nb_layout in the session's prefix."""
 
-    def __init__(self, session, home_win="C:\\nimbara", sets=(), standin=(), no_ini=False):
+    def __init__(self, session, home_win="C:\\nimbara", sets=(), standin=(), no_ini=False, apache=None):
         self.s = session
-        args = ["--home", home_win]
+        args = ["--home", home_win] + (["--apache", apache] if apache else [])
         for kv in sets:
             args += ["--set", kv]
         for kv in standin:

@@ -15,8 +15,9 @@
 # The cases are those of cases.py (the program's ordinary life), faults.py (its reactions
 # to faults of its surroundings), launching.py (what it starts and loads), control.py
 # (nbctl status and log), supervision_log.py (the program's log), health.py (a hung server
-# and the health check, a crash loop) and stopping.py (graceful stop, nbctl exit --wait,
-# end of session), run in that order by suite.py.
+# and the health check, a crash loop), stopping.py (graceful stop, nbctl exit --wait, end of
+# session) and real_apache.py (the real server, Apache httpd as scripts/apache builds it;
+# skipped without that build), run in that order by suite.py.
 # The last line is "N passed, M failed"; the exit status is the number of failed cases.
 set -uo pipefail
 
