@@ -8,14 +8,7 @@
 #include "test_env.h"
 
 namespace {
-const std::string kStamp = "2026-12-08T23:55:01.123+09:00 4242 ";
 const std::wstring kLog = L"C:\\nimbara\\\\logs\\nbmonitor.log";
-
-std::vector<std::string> Stamped(std::initializer_list<std::string> lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) out.push_back(kStamp + l);
-    return out;
-}
 }  // namespace
 
 class LogTest : public NbTest {

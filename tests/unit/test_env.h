@@ -23,3 +23,13 @@ protected:
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+
+// What the fake's clock and process id put before every supervision log line.
+inline const std::string kStamp = "2026-12-08T23:55:01.123+09:00 4242 ";
+
+// Expected log lines, each behind the stamp.
+inline std::vector<std::string> Stamped(std::initializer_list<std::string> lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) out.push_back(kStamp + l);
+    return out;
+}
