@@ -279,7 +279,7 @@ class Session:
 
 
 class Installation:
-    """An installation laid out by scripts/wine-env.sh's nb_layout in the session's prefix."""
+    """An installation laid out by scripts/layout in the session's prefix."""
 
     def __init__(self, session, home_win="C:\\nimbara", sets=(), standin=(), no_ini=False, apache=None):
         self.s = session
@@ -290,13 +290,11 @@ class Installation:
             args += ["--standin", kv]
         if no_ini:
             args.append("--no-ini")
-        script = os.path.join(session.root, "scripts", "wine-env.sh")
-        r = subprocess.run(["bash", "-c", '. "$0" && nb_layout "$@" && printf "%s\\n%s" "$NB_HOME_UNIX" "$NB_HOME_WIN"',
-                            script] + args, env=session.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=60)
+        r = subprocess.run([os.path.join(session.root, "scripts", "layout")] + args, env=session.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
         if r.returncode != 0:
-            raise Failure("nb_layout %s failed: %s" % (" ".join(args), r.stderr.decode(errors="replace")))
-        unix, win = r.stdout.decode().split("\n")
+            raise Failure("scripts/layout %s failed: %s" % (" ".join(args), r.stderr.decode(errors="replace")))
+        unix, win = r.stdout.decode().splitlines()
         self.unix = unix
         self.win = win  # with trailing backslash
         self.bin = os.path.join(unix, "bin")

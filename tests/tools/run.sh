@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Tests of the demo installation's own programs and scripts under Wine: the stand-in
-# httpd.exe, nbctl.exe, nbbackup.bat, nbrestore.bat and the layout of scripts/wine-env.sh.
+# httpd.exe, nbctl.exe, nbbackup.bat, nbrestore.bat and the layout of scripts/layout.sh.
 #   tests/tools/run.sh [WINDOWS_BUILD_DIR]      (default: the build Wine runs, see wine-env.sh)
 # Prints "N passed, M failed" last; exit status 1 on any failure.
 set -uo pipefail
@@ -81,7 +81,8 @@ check "layout: another drive and folder, no settings file" test $? -eq 0
         grep -q '^extra=1' "$NB_HOME_UNIX/conf/nbmonitor.ini"
 )
 check "layout: settings given override the defaults, extra keys join their section" test $? -eq 0
-check "layout: refuses the Windows folder" bash -c ". '$root/scripts/wine-env.sh'; WINEPREFIX='$WINEPREFIX'; ! nb_layout --home 'C:\\windows' 2>/dev/null"
+! "$root/scripts/layout" --home 'C:\windows' >/dev/null 2>&1
+check "layout: refuses the Windows folder" test $? -eq 0
 
 echo "== nbctl"
 table=$(wine "$tools/nbctl_test.exe" | tr -d '\r')
