@@ -71,7 +71,7 @@ void Open(const std::wstring& home) { g_path = home + layout::kLogFile; }
 const std::wstring& Path() { return g_path; }
 
 std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
-                       std::initializer_list<Field> fields) {
+                       const std::vector<Field>& fields) {
     char stamp[48];
     int offset = t.utcOffsetMinutes;
     char sign = offset < 0 ? '-' : '+';
@@ -91,7 +91,7 @@ std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
     return line;
 }
 
-void Write(const char* event, std::initializer_list<Field> fields) {
+void Write(const char* event, const std::vector<Field>& fields) {
     if (g_path.empty()) return;
     nb::IPlatform& os = nb::Os();
     std::string line = FormatLine(os.Now(), os.CurrentProcessId(), event, fields);

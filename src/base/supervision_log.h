@@ -10,8 +10,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -34,11 +34,13 @@ struct Field {
 void Open(const std::wstring& home);
 const std::wstring& Path();
 
-void Write(const char* event, std::initializer_list<Field> fields);
+// The fields in their order; a line whose optional fields are known only at run time builds
+// the vector and leaves out what does not apply.
+void Write(const char* event, const std::vector<Field>& fields);
 
 // One line, CR LF included, in UTF-8.
 std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
-                       std::initializer_list<Field> fields);
+                       const std::vector<Field>& fields);
 
 // A text as the log writes it in a field: line breaks and tabs become blanks.
 std::wstring OneLine(const std::wstring& text);

@@ -45,15 +45,10 @@ int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
         waited += kBusyRetryStepMs;
         ok = nb::Os().ReplaceFileContent(path, bytes, &error);
     }
-    if (ok && waited == 0)
-        slog::Write("config", {{"file", path}, {"written", 1}});
-    else if (ok)
-        slog::Write("config", {{"file", path}, {"written", 1}, {"waited_ms", waited}});
-    else if (waited == 0)
-        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", ReasonWord(error)}});
-    else
-        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", ReasonWord(error)},
-                               {"waited_ms", waited}});
+    std::vector<slog::Field> fields{{"file", path}, {"written", ok ? 1 : 0}};
+    if (!ok) fields.emplace_back("reason", ReasonWord(error));
+    if (waited != 0) fields.emplace_back("waited_ms", waited);
+    slog::Write("config", fields);
     return ok;
 }
 

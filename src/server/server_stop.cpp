@@ -17,18 +17,16 @@ struct Waited {
 };
 
 void LogGraceful(const Waited& w, uint64_t ms) {
-    if (w.parentPid == 0)
-        slog::Write("server-stop", {{"pid", w.pid}, {"graceful", 1}, {"ms", ms}});
-    else
-        slog::Write("server-stop", {{"pid", w.pid}, {"graceful", 1}, {"ms", ms}, {"parent", w.parentPid}});
+    std::vector<slog::Field> fields{{"pid", w.pid}, {"graceful", 1}, {"ms", ms}};
+    if (w.parentPid != 0) fields.emplace_back("parent", w.parentPid);
+    slog::Write("server-stop", fields);
 }
 
 int Force(uint32_t pid, const wchar_t* reason) {
     int ended = nb::Os().TerminateProcessById(pid, 0);
-    if (ended)
-        slog::Write("server-stop", {{"pid", pid}, {"forced", 1}, {"reason", reason}});
-    else
-        slog::Write("server-stop", {{"pid", pid}, {"forced", 1}, {"reason", reason}, {"ended", 0}});
+    std::vector<slog::Field> fields{{"pid", pid}, {"forced", 1}, {"reason", reason}};
+    if (!ended) fields.emplace_back("ended", 0);
+    slog::Write("server-stop", fields);
     return ended;
 }
 

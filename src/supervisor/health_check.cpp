@@ -27,7 +27,7 @@ void CHealthCheck::Configure(uint32_t interval, uint32_t timeout, uint32_t failu
 
 void CHealthCheck::Begin(nb::WindowId hwnd) {
     m_hWnd = hwnd;
-    if (On()) nb::Os().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
+    Rearm();
 }
 
 CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port) {

@@ -19,16 +19,16 @@ std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), 
 
 // server-exited, with the code's hex form and, for the codes the table knows, its meaning.
 void LogServerExited(uint32_t pid, bool known, uint32_t code, uint64_t ranMs) {
-    const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
-    if (!known)
-        slog::Write("server-exited", {{"pid", pid}, {"code", L"unknown"}, {"ran_ms", ranMs}});
-    else if (meaning == nullptr)
-        slog::Write("server-exited", {{"pid", pid}, {"code", code},
-                                      {"code_hex", Ascii(exit_codes::Hex(code))}, {"ran_ms", ranMs}});
-    else
-        slog::Write("server-exited", {{"pid", pid}, {"code", code},
-                                      {"code_hex", Ascii(exit_codes::Hex(code))},
-                                      {"meaning", Ascii(meaning)}, {"ran_ms", ranMs}});
+    std::vector<slog::Field> fields{{"pid", pid}};
+    if (!known) {
+        fields.emplace_back("code", L"unknown");
+    } else {
+        fields.emplace_back("code", code);
+        fields.emplace_back("code_hex", Ascii(exit_codes::Hex(code)));
+        if (const char* meaning = exit_codes::MeaningOf(code)) fields.emplace_back("meaning", Ascii(meaning));
+    }
+    fields.emplace_back("ran_ms", ranMs);
+    slog::Write("server-exited", fields);
 }
 }  // namespace
 
@@ -215,10 +215,9 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
 }
 
 void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning) {
-    if (meaning.empty())
-        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}});
-    else
-        slog::Write("crash-loop", {{"count", m_crashLoop.m_quickFailures}, {"code", code}, {"meaning", meaning}});
+    std::vector<slog::Field> fields{{"count", m_crashLoop.m_quickFailures}, {"code", code}};
+    if (!meaning.empty()) fields.emplace_back("meaning", meaning);
+    slog::Write("crash-loop", fields);
     if (m_crashBalloon == 0) return;
     // A record of its own: m_nid stays as the icon's last fill, for NIM_DELETE.
     nb::NotifyIconRecord balloon = m_nid;
