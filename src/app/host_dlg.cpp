@@ -7,10 +7,6 @@
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
 
-namespace {
-constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
-}  // namespace
-
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
 CnbmonitorDlg::CnbmonitorDlg()
@@ -44,7 +40,7 @@ bool CnbmonitorDlg::OnInitDialog() {
         // Without its window there is no server, no icon and no way to Exit; running on would
         // only hold the mutex against every later start.
         slog::Write("exit", {{"reason", L"no-supervisor-window"}});
-        os.EndProcess(kExitFailed);
+        os.EndProcess(kStartFailedExitCode);
         return false;
     }
     nb::WindowId sup = m_supervisor->GetSafeHwnd();

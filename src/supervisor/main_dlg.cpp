@@ -13,7 +13,6 @@ constexpr uint32_t kRestartPause = 2000;
 constexpr int kReadinessAttempts = 5;
 constexpr int kBrowserChecks = 6;
 constexpr std::size_t kHomeChars = 255;
-constexpr uint32_t kExitFailed = 0xFFFFFFFF;  // -1
 
 std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -106,7 +105,7 @@ bool CMainDlg::OnInitDialog() {
     if (!m_apache.Start()) {
         m_exitReason = L"start-failed";
         Shutdown();  // Start has told the user already
-        os.EndProcess(kExitFailed);
+        os.EndProcess(kStartFailedExitCode);
         return false;
     }
     if (!WaitForServer()) {
@@ -115,7 +114,7 @@ bool CMainDlg::OnInitDialog() {
         m_exitReason = L"not-ready";
         Shutdown();
         os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
-        os.EndProcess(kExitFailed);
+        os.EndProcess(kStartFailedExitCode);
         return false;
     }
     Pause();
@@ -222,7 +221,8 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
     // A record of its own: m_nid stays as the icon's last fill, for NIM_DELETE.
     nb::NotifyIconRecord balloon = m_nid;
     balloon.uFlags = NIF_INFO;
-    balloon.info = std::wstring(supervisor_text::kCrashLoop) + m_home + L"logs\\nbmonitor.log";
+    // The log's path without the doubled separator the file functions accept: a text to read.
+    balloon.info = std::wstring(supervisor_text::kCrashLoop) + m_home + (layout::kLogFile + 1);
     balloon.infoTitle = names::kProduct;
     balloon.infoFlags = NIIF_WARNING;
     nb::Os().NotifyIcon(NIM_MODIFY, balloon);

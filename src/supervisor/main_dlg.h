@@ -10,6 +10,9 @@
 #include "supervisor/crash_loop.h"
 #include "supervisor/health_check.h"
 
+// The process's exit code when the start fails (-1).
+constexpr uint32_t kStartFailedExitCode = 0xFFFFFFFF;
+
 class CMainDlg : public CDialog {
 public:
     // app: the application object, whose settings file every settings read uses.
