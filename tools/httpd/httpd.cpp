@@ -173,24 +173,6 @@ bool ReadListen(std::string& address, unsigned& port) {
     return false;
 }
 
-void LogStart(const Faults& f, const std::string& address, unsigned port) {
-    if (f.log.empty()) return;
-    HANDLE h = ::CreateFileW(f.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    // The current folder in the ANSI code page: what the log's reader needs is its drive and
-    // its folders.
-    char cwd[MAX_PATH] = "?";
-    if (::GetCurrentDirectoryA(MAX_PATH, cwd) == 0) std::snprintf(cwd, sizeof cwd, "?");
-    char line[160 + MAX_PATH];
-    int n = std::snprintf(line, sizeof line, "pid=%lu listen=%s:%u cwd=%s\r\n",
-                          static_cast<unsigned long>(::GetCurrentProcessId()),
-                          address.empty() ? "none" : address.c_str(), port, cwd);
-    DWORD written = 0;
-    ::WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
-    ::CloseHandle(h);
-}
-
 void AppendLog(const std::wstring& log, const char* line) {
     if (log.empty()) return;
     HANDLE h = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -199,6 +181,19 @@ void AppendLog(const std::wstring& log, const char* line) {
     DWORD written = 0;
     ::WriteFile(h, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     ::CloseHandle(h);
+}
+
+void LogStart(const Faults& f, const std::string& address, unsigned port) {
+    if (f.log.empty()) return;
+    // The current folder in the ANSI code page: what the log's reader needs is its drive and
+    // its folders.
+    char cwd[MAX_PATH] = "?";
+    if (::GetCurrentDirectoryA(MAX_PATH, cwd) == 0) std::snprintf(cwd, sizeof cwd, "?");
+    char line[160 + MAX_PATH];
+    std::snprintf(line, sizeof line, "pid=%lu listen=%s:%u cwd=%s\r\n",
+                  static_cast<unsigned long>(::GetCurrentProcessId()),
+                  address.empty() ? "none" : address.c_str(), port, cwd);
+    AppendLog(f.log, line);
 }
 
 // Apache's graceful stop as its Windows parent process offers it: whoever sets the event

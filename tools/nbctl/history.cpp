@@ -73,12 +73,6 @@ std::string JsonNumber(const std::string& s) {
     return detail::AllDigits(s, 19) ? s : s.empty() ? std::string("null") : JsonString(s);
 }
 
-std::string Row(const char* name, const std::string& value) {
-    char label[16];
-    std::snprintf(label, sizeof label, "%-11s", name);
-    return label + value + "\n";
-}
-
 }  // namespace
 
 std::string StatusHistory(const std::wstring& home, bool json) {
@@ -116,33 +110,33 @@ std::string StatusHistory(const std::wstring& home, bool json) {
     const std::string every = "every " + n + " ms, timeout " + timeout + " ms, restart after " + allowed +
                               " failures";
     if (h.healthInterval == 0)
-        out += Row("health", "off");
+        out += StatusRow("health", "off");
     else if (h.healthLast.empty())
-        out += Row("health", "no result yet (" + every + ")");
+        out += StatusRow("health", "no result yet (" + every + ")");
     else if (h.healthLast == "ok")
-        out += Row("health", "answers since " + h.healthTime + " (" + every + ")");
+        out += StatusRow("health", "answers since " + h.healthTime + " (" + every + ")");
     else
-        out += Row("health", h.healthLast + " at " + h.healthTime + ", " + std::to_string(h.healthFailures) +
+        out += StatusRow("health", h.healthLast + " at " + h.healthTime + ", " + std::to_string(h.healthFailures) +
                                  " failed in a row (" + every + ")");
     if (!h.haveExit)
-        out += Row("last exit", "none in the log");
+        out += StatusRow("last exit", "none in the log");
     else
-        out += Row("last exit", h.exitTime + ": pid " + h.exitPid + ", code " + h.exitCode +
+        out += StatusRow("last exit", h.exitTime + ": pid " + h.exitPid + ", code " + h.exitCode +
                                     (h.exitCodeHex.empty() ? "" : " (" + h.exitCodeHex + ")") +
                                     (h.exitMeaning.empty() ? "" : ": " + h.exitMeaning));
-    out += Row("restarts", std::to_string(h.restartsLastHour) + " in the last hour");
+    out += StatusRow("restarts", std::to_string(h.restartsLastHour) + " in the last hour");
     if (h.crashState == "looping")
-        out += Row("crash loop", "since " + h.crashTime + ": " + h.crashCount + " quick failures in a row, last " +
+        out += StatusRow("crash loop", "since " + h.crashTime + ": " + h.crashCount + " quick failures in a row, last " +
                                      h.crashCode + (h.crashMeaning.empty() ? "" : " (" + h.crashMeaning + ")") +
                                      "; told again once a server has run 10 minutes");
     else if (h.crashState == "ended")
-        out += Row("crash loop", "ended " + h.crashTime + " (a server ran 10 minutes)");
+        out += StatusRow("crash loop", "ended " + h.crashTime + " (a server ran 10 minutes)");
     else
-        out += Row("crash loop", "none");
+        out += StatusRow("crash loop", "none");
     if (!b.found)
-        out += Row("backup", "none in " + Utf8(home) + "backup");
+        out += StatusRow("backup", "none in " + Utf8(home) + "backup");
     else
-        out += Row("backup", Utf8(b.name) + ", " + b.time + ", " + std::to_string(b.size) + " bytes" +
+        out += StatusRow("backup", Utf8(b.name) + ", " + b.time + ", " + std::to_string(b.size) + " bytes" +
                                  (b.stale ? " (stale: older than twice backup_interval)" : ""));
     return out;
 }

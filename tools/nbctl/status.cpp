@@ -321,11 +321,7 @@ std::string PageRow(const StatusFacts& f) {
 
 std::string StatusText(const StatusFacts& f) {
     std::string out;
-    auto row = [&out](const char* name, const std::string& value) {
-        char label[16];
-        std::snprintf(label, sizeof label, "%-11s", name);
-        out += label + value + "\n";
-    };
+    auto row = [&out](const char* name, const std::string& value) { out += StatusRow(name, value); };
     row("nbmonitor", f.running ? "running, pid " + Number(f.supervisor.pid) : "not running");
     row("home", Utf8(f.home) + (f.ownHome ? " (where nbctl is installed)" : ""));
     row("port", f.havePort ? Number(f.port) + " (" + Utf8(f.listenFile) + ")"

@@ -179,6 +179,13 @@ inline bool ParseLogLine(const std::string& line, LogLine* out) {
     return true;
 }
 
+// One row of nbctl status's text: the name in a column of 11, then the value.
+inline std::string StatusRow(const char* name, const std::string& value) {
+    std::string row = name;
+    if (row.size() < 11) row.resize(11, ' ');
+    return row + value + "\n";
+}
+
 // A JSON string literal of UTF-8 text. Bytes that are no UTF-8 (a file of another encoding)
 // become U+FFFD, so that the output stays valid UTF-8 and valid JSON whatever was read.
 inline std::string JsonString(const std::string& text) {
