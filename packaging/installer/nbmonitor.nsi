@@ -16,9 +16,10 @@
 ;               uninstaller inside it (for example scripts/sign; signtool on Windows)
 ;
 ; The installer asks for no administrator rights: it installs for the user who runs it, into
-; the home folder (default C:\nimbara, /D=PATH as the last argument chooses another), with a
-; shortcut in that user's Startup folder and an entry in that user's list of apps. nbmonitor
-; must run as that user, not elevated, or the user's nbctl cannot reach it.
+; the home folder (default C:\nimbara, or where the last install went; /D=PATH as the last
+; argument chooses another), with a shortcut in that user's Startup folder and an entry in
+; that user's list of apps. nbmonitor must run as that user, not elevated, or the user's
+; nbctl cannot reach it.
 ;
 ; Installer switches: /S silent; /NOSTART do not start nbmonitor at the end; /D=PATH the home.
 ; Uninstaller switches: /S silent; /KEEPDATA=0 remove the data too (the box on its page).
@@ -58,6 +59,8 @@ Target ${NB_TARGET}
 Name "${NB_PRODUCT}"
 OutFile "${NB_OUTFILE}"
 InstallDir "${NB_HOME}"
+; KEEP: an upgrade goes where the last install went (/D= still chooses).
+InstallDirRegKey HKCU "${NB_APPS_KEY}" "InstallLocation"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 ; The installed files get the time they are installed; no build time goes into the installer.
