@@ -63,7 +63,7 @@ foreach(nb_zip ${CPACK_PACKAGE_FILES})
     file(MAKE_DIRECTORY ${nb_files})
     execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${nb_zip} WORKING_DIRECTORY ${nb_files}
                     RESULT_VARIABLE nb_rc)
-    set(nb_args -V2 -WX -DNB_FILES=${nb_files} -DNB_VERSION=${CPACK_PACKAGE_VERSION}
+    set(nb_args -V2 -WX -DNB_FILES=${nb_files} -DNB_VERSION=${CPACK_NB_VERSION}
                 -DNB_TARGET=${CPACK_NB_NSIS_TARGET} -DNB_OUTFILE=${CPACK_PACKAGE_DIRECTORY}/${nb_base}-setup.exe)
     if(CPACK_NB_BUILD_ID)
         list(APPEND nb_args -DNB_BUILD_ID=${CPACK_NB_BUILD_ID})

@@ -57,8 +57,10 @@ set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};nbmonitor;release;/")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-steps.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-steps.cmake)
 # Read by package-steps.cmake (CPack hands every CPACK_ variable to its scripts): the
-# installer's architecture is the programs', its version fields the build id when there is one.
+# installer's architecture is the programs', its version the project's (four numbers, as
+# the version record wants them), and its build id NB_BUILD_ID when that is set.
 set(CPACK_NB_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_NB_VERSION ${PROJECT_VERSION})
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_NB_NSIS_TARGET amd64-unicode)
 else()

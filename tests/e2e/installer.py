@@ -53,15 +53,15 @@ class Kit:
         zipfile.ZipFile(r.stdout.decode().split()[-1]).extractall(self.release)
         with open(os.path.join(s.build, "CPackConfig.cmake")) as f:
             self.target = re.search(r'set\(CPACK_NB_NSIS_TARGET "([^"]+)"\)', f.read()).group(1)
-        self.stack = os.path.join(self.dir, "stack")
+        self.stack, self.page = os.path.join(self.dir, "stack"), None
         demo = os.path.join(s.root, "tools", "demo")
         for name, rel in (("index.php", "htdocs"), ("nbbackup.bat", "bin"), ("nbrestore.bat", "bin"),
                           ("php.ini.ORG.in", "php")):
             with open(os.path.join(demo, name), "rb") as f:
                 data = re.sub(rb"\r?\n", b"\r\n", f.read()).replace(b"@NB_LOADER_DLL@", b"php_nbloader.dll")
             self.put(os.path.join(rel, re.sub(r"\.in$", "", name)), data)
+            self.page = data if name == "index.php" else self.page
         shutil.copy(os.path.join(s.build, "tools", "bin", "httpd.exe"), os.path.join(self.stack, "bin"))
-        self.page = self.read_stack("htdocs", "index.php")
         self.page2 = self.page + b"<!-- the second build -->\r\n"
         self.setup1 = self.make("1", SETTINGS)
         self.put(os.path.join("htdocs", "index.php"), self.page2)
@@ -71,10 +71,6 @@ class Kit:
         os.makedirs(os.path.dirname(os.path.join(self.stack, rel)), exist_ok=True)
         with open(os.path.join(self.stack, rel), "wb") as f:
             f.write(data)
-
-    def read_stack(self, *parts):
-        with open(os.path.join(self.stack, *parts), "rb") as f:
-            return f.read()
 
     def make(self, n, settings):
         ini, out = os.path.join(self.dir, "settings%s.ini" % n), os.path.join(self.dir, "setup%s.exe" % n)
