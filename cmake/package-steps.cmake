@@ -2,7 +2,8 @@
 #   before the zip, on the files staged for it: signs bin/nbmonitor.exe and bin/nbctl.exe with
 #     scripts/sign when NB_SIGN_PFX is set (the build's own exes stay unsigned), and sets
 #     SOURCE_DATE_EPOCH for CPack, which then gives every entry that time;
-#   after the zip (CPACK_PACKAGE_FILES is set then): normalizes the zip and writes SHA256SUMS.
+#   after the zip (CPACK_PACKAGE_FILES is set then): normalizes the zip, makes the example
+#     installer from its files and writes SHA256SUMS (the zip's hash only).
 # CPack's ZIP generator still stores the entries in the order the staging folder's file
 # system lists them, their owner's uid and gid, and their time as local time of the time
 # zone: strip-nondeterminism (Debian's tool for reproducible builds) sorts the entries, clears
@@ -47,6 +48,38 @@ foreach(nb_zip ${CPACK_PACKAGE_FILES})
                         "scripts/setup installs it): its order, owner and local times depend on the machine")
     endif()
 endforeach()
+# The example installer (packaging/installer), made from the zip's own files, so that the two
+# never differ: <zip name>-setup.exe beside the zip, signed with the exes when NB_SIGN_PFX is
+# set (the uninstaller inside it too). makensis stores no time and no path of this machine
+# (the script turns off file times), so it is as reproducible as the zip.
+find_program(nb_makensis makensis)
+if(NOT nb_makensis)
+    message(FATAL_ERROR "nbmonitor: makensis is not installed (scripts/setup installs Debian's nsis); no installer made")
+endif()
+foreach(nb_zip ${CPACK_PACKAGE_FILES})
+    get_filename_component(nb_base ${nb_zip} NAME_WLE)
+    set(nb_files ${CPACK_PACKAGE_DIRECTORY}/installer-files)
+    file(REMOVE_RECURSE ${nb_files})
+    file(MAKE_DIRECTORY ${nb_files})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${nb_zip} WORKING_DIRECTORY ${nb_files}
+                    RESULT_VARIABLE nb_rc)
+    set(nb_args -V2 -WX -DNB_FILES=${nb_files} -DNB_VERSION=${CPACK_NB_VERSION}
+                -DNB_TARGET=${CPACK_NB_NSIS_TARGET} -DNB_OUTFILE=${CPACK_PACKAGE_DIRECTORY}/${nb_base}-setup.exe)
+    if(CPACK_NB_BUILD_ID)
+        list(APPEND nb_args -DNB_BUILD_ID=${CPACK_NB_BUILD_ID})
+    endif()
+    if(DEFINED ENV{NB_SIGN_PFX} AND NOT "$ENV{NB_SIGN_PFX}" STREQUAL "")
+        list(APPEND nb_args -DNB_SIGN=${CPACK_NB_SOURCE_DIR}/scripts/sign)
+    endif()
+    if(nb_rc EQUAL 0)
+        execute_process(COMMAND ${nb_makensis} ${nb_args} ${CPACK_NB_SOURCE_DIR}/packaging/installer/nbmonitor.nsi
+                        RESULT_VARIABLE nb_rc)
+    endif()
+    if(NOT nb_rc EQUAL 0)
+        message(FATAL_ERROR "nbmonitor: the installer of ${nb_zip} was not made (makensis: ${nb_rc})")
+    endif()
+endforeach()
+
 set(nb_sums "")
 foreach(nb_zip ${CPACK_PACKAGE_FILES})
     file(SHA256 ${nb_zip} nb_hash)

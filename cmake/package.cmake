@@ -1,7 +1,8 @@
 # The release zip, as an integrator puts it into an installation (included by windows.cmake):
 #   cmake --build <build> --target package
 # makes <build>/nbmonitor-<version>-win32.zip (win64 for the x86_64 build) and
-# <build>/SHA256SUMS, with
+# <build>/nbmonitor-<version>-win32-setup.exe, the example installer of packaging/installer
+# made from the zip's files (cmake/package-steps.cmake), and <build>/SHA256SUMS; the zip holds
 #   bin/nbmonitor.exe, bin/nbctl.exe
 #   bin/nbbackup.bat.example, bin/nbrestore.bat.example   the demo installation's scripts
 #   conf/nbmonitor.ini.example                             every setting, with its default
@@ -55,6 +56,17 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};nbmonitor;release;/")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-steps.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-steps.cmake)
-# Read by package-steps.cmake (CPack hands every CPACK_ variable to its scripts).
+# Read by package-steps.cmake (CPack hands every CPACK_ variable to its scripts): the
+# installer's architecture is the programs', its version the project's (four numbers, as
+# the version record wants them), and its build id NB_BUILD_ID when that is set.
 set(CPACK_NB_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_NB_VERSION ${PROJECT_VERSION})
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_NB_NSIS_TARGET amd64-unicode)
+else()
+    set(CPACK_NB_NSIS_TARGET x86-unicode)
+endif()
+if(DEFINED NB_BUILD_ID)
+    set(CPACK_NB_BUILD_ID ${NB_BUILD_ID})
+endif()
 include(CPack)

@@ -4,9 +4,9 @@
 # Makes the package in build/win and checks its listing, its examples and settings file, the
 # exes' PE headers and imports (tests/pe/run.sh) and that no test switch is inside them. Then
 # a second, clean build of the two exes in build/release/b (another folder, another time) must
-# give the same exes, delay-import libraries and zip, byte for byte; its package is signed
-# with a throwaway self-signed certificate, verified with osslsigncode, and the build's own
-# exes must stay as they were. About a minute and a half on 2 cores. No Wine.
+# give the same exes, delay-import libraries, zip and example installer, byte for byte; its
+# package is signed with a throwaway self-signed certificate, verified with osslsigncode, and
+# the build's own exes must stay as they were. About a minute and a half on 2 cores. No Wine.
 # Prints "N passed, M failed" last; exit status 1 on any failure.
 set -uo pipefail
 
@@ -58,6 +58,8 @@ fi
 check "package: named nbmonitor-<project version>-win32.zip ($zipname)" \
     test "$zipname" = "nbmonitor-$(sed -n 's/^project(nbmonitor VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")-win32.zip"
 check "package: SHA256SUMS beside it matches" bash -c "cd '$win' && sha256sum --quiet -c SHA256SUMS && grep -q ' $zipname\$' SHA256SUMS"
+setup=${zipname%.zip}-setup.exe
+check "package: the example installer beside it ($setup, a PE file)" bash -c "[ \"\$(head -c 2 '$win/$setup')\" = MZ ]"
 check "package: says it is unsigned without a certificate" grep -q 'this release is UNSIGNED' "$work/package-win.log"
 
 listing=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
@@ -135,6 +137,7 @@ check "reproducible: the delay-import libraries (delayimp/*.a)" libs_same
 
 cmake --build "$b" --target package >"$work/package-b.log" 2>&1
 check "reproducible: the zip of build/release/b is byte-identical" same "$zip" "$b/$zipname"
+check "reproducible: the installer of build/release/b is byte-identical" same "$win/$setup" "$b/$setup"
 
 echo "== signing"
 cert=$work/cert
@@ -151,13 +154,13 @@ signed=$work/signed
 unzip -q -o "$b/$zipname" -d "$signed" 2>/dev/null
 verified() {
     local exe
-    for exe in "$signed/bin/nbmonitor.exe" "$signed/bin/nbctl.exe"; do
+    for exe in "$signed/bin/nbmonitor.exe" "$signed/bin/nbctl.exe" "$b/$setup"; do
         osslsigncode verify -CAfile "$cert/cert.pem" -in "$exe" >"$work/verify.log" 2>&1 ||
             { sed 's/^/     /' "$work/verify.log" | tail -n 5; return 1; }
     done
     (cd "$b" && sha256sum --quiet -c SHA256SUMS)
 }
-check "signing: both exes in the zip carry a valid signature (osslsigncode verify), SHA256SUMS of the signed zip" verified
+check "signing: both exes in the zip and the installer carry a valid signature (osslsigncode verify), SHA256SUMS of the signed zip" verified
 check "signing: the build's own exes stay unsigned and reproducible" \
     bash -c "cmp -s '$win/nbmonitor.exe' '$b/nbmonitor.exe' && cmp -s '$win/tools/bin/nbctl.exe' '$b/tools/bin/nbctl.exe' &&
              ! osslsigncode verify -in '$b/nbmonitor.exe' >/dev/null 2>&1"
