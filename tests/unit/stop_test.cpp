@@ -41,6 +41,37 @@ TEST_F(StopTest, GracefulServersAreWaitedForTogetherTheRestEndedAtOnceOrAtTheTim
                                })));
 }
 
+TEST_F(StopTest, AServerThatRunsButCannotBeWaitedForIsForcedNotCalledGraceful) {
+    os.processes = {{11, L"httpd.exe"}};
+    os.shutdownEvents = {{11, FakePlatform::kNever}};
+    os.waitDenied = {11};
+    EXPECT_EQ(StopServers(1000), 1);
+    EXPECT_THAT(Stops(), ElementsAre("SetEvent ap11_shutdown", "OpenToWait 11", "Terminate 11 0"));
+    EXPECT_THAT(os.LogLines(), ElementsAre(kStamp + "server-stop pid=11 forced=1 reason=cannot-wait"));
+}
+
+TEST_F(StopTest, AtStartAServerOfThisHomeIsStoppedBeforeThePortProbeOneOfAnotherFolderIsNot) {
+    // 21 (with its worker 22) was left by a supervisor of this home; 23 belongs to another one.
+    os.processes = {{21, L"httpd.exe"}, {22, L"httpd.exe", 21}, {23, L"httpd.exe"}};
+    os.imagePaths = {{21, L"c:\\NIMBARA\\bin\\HTTPD.exe"}, {22, L"C:\\nimbara\\bin\\httpd.exe"},
+                     {23, L"C:\\other\\bin\\httpd.exe"}};
+    os.shutdownEvents = {{21, 400}};
+    CMainDlg dlg{app};
+    os.Clear();
+    dlg.Create();
+    EXPECT_THAT(os.Only({"SetEvent", "Terminate", "CreateProcess"}),
+                ElementsAre("SetEvent ap21_shutdown", "SetEvent ap22_shutdown",
+                            "CreateProcess C:\\nimbara\\\\bin\\httpd.exe dir=C:\\nimbara\\bin\\",
+                            HasSubstr("nbbackup.bat")));
+    // Both are gone before the listen file is written for the probed port.
+    std::vector<std::string> log = os.LogLines();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_THAT(std::vector<std::string>(log.begin(), log.begin() + 3),
+                ElementsAre(kStamp + "server-orphan pid=21 stopped=graceful ms=400",
+                            kStamp + "server-orphan pid=22 stopped=graceful ms=400 parent=21",
+                            HasSubstr("httpd-port.conf written=1")));
+}
+
 TEST_F(StopTest, StopTimeoutIsReadAtEachStopAndZeroEndsAtOnce) {
     CApacheControl c(app);
     os.processes = {{11, L"httpd.exe"}};
@@ -88,13 +119,34 @@ TEST_F(SessionEndTest, TimersStopFirstServersWithinThreeSecondsThenTheIconAndThe
     EXPECT_TRUE(os.LogLines().empty());
 }
 
-TEST_F(SessionEndTest, ACancelledLogOffChangesNothing) {
+TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffChangesNothing) {
     os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
+    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;  // the system ends the server meanwhile
+    os.SendMsg(w, WM_TIMER, 1, 0);
+    EXPECT_TRUE(os.Only({"Sleep", "Snapshot", "CreateProcess"}).empty());
     os.SendMsg(w, WM_ENDSESSION, 0, 0);
     EXPECT_TRUE(os.Only({"KillTimer", "Snapshot", "NotifyIcon", "EndModal"}).empty());
-    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
     os.SendMsg(w, WM_TIMER, 1, 0);
-    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 1u);  // the monitor still restarts
+    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 1u);  // the monitor restarts again
+}
+
+TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer) {
+    for (const char* where : {"NotifyIcon", "Sleep"}) {
+        SCOPED_TRACE(where);
+        os.onNotifyIcon = [&](uint32_t op) {
+            if (op == NIM_MODIFY && std::string(where) == "NotifyIcon") os.SendMsg(w, WM_ENDSESSION, 1, 0);
+        };
+        os.onSleep = [&](uint32_t ms) {  // restart_wait: the check right before the launch
+            if (ms == 2000 && std::string(where) == "Sleep" && os.Only({"Terminate"}).size() == 1)
+                os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
+        };
+        os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
+        os.SendMsg(w, WM_TIMER, 1, 0);
+        EXPECT_TRUE(os.Only({"CreateProcess", "SetTimer"}).empty());
+        os.onNotifyIcon = nullptr;
+        os.SendMsg(w, WM_ENDSESSION, 0, 0);
+        os.Clear();
+    }
 }
 
 // --- a listen file held open by a reader (nbctl status) ---------------------------------------
