@@ -131,7 +131,10 @@ TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffCh
 }
 
 TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer) {
-    for (const char* where : {"NotifyIcon", "Sleep"}) {
+    dlg.m_health.Configure(1000, 3000, 3, 0);  // a restart re-arms its timer
+    // The query inside restart_wait's pause (cancelled again), then the end inside the icon's
+    // change: the last, since the session is over then.
+    for (const char* where : {"Sleep", "NotifyIcon"}) {
         SCOPED_TRACE(where);
         os.onNotifyIcon = [&](uint32_t op) {
             if (op == NIM_MODIFY && std::string(where) == "NotifyIcon") os.SendMsg(w, WM_ENDSESSION, 1, 0);
@@ -142,7 +145,8 @@ TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer
         };
         os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
         os.SendMsg(w, WM_TIMER, 1, 0);
-        EXPECT_TRUE(os.Only({"CreateProcess", "SetTimer"}).empty());
+        EXPECT_TRUE(os.Only({"CreateProcess"}).empty());
+        if (std::string(where) == "NotifyIcon") EXPECT_TRUE(os.Only({"SetTimer"}).empty());
         os.onNotifyIcon = nullptr;
         os.SendMsg(w, WM_ENDSESSION, 0, 0);
         os.Clear();
