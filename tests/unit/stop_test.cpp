@@ -127,7 +127,7 @@ TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffCh
 }
 
 TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer) {
-    dlg.m_health.Configure(1000, 3000, 3, 0);  // a restart re-arms its timer
+    dlg.m_health.m_interval = 1000;  // on: a restart re-arms its timer
     // The query inside restart_wait's pause, after the stop: the launch looks again.
     os.onSleep = [&](uint32_t) {
         if (os.Only({"Terminate"}).size() == 1) os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
