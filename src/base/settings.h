@@ -30,6 +30,8 @@ constexpr IntKey kWaitTime{kNbmonitor, L"wait_time", 2000};
 constexpr IntKey kHealthInterval{kNbmonitor, L"health_interval", 0};
 constexpr IntKey kHealthTimeout{kNbmonitor, L"health_timeout", 3000};
 constexpr IntKey kHealthFailures{kNbmonitor, L"health_failures", 3};
+// After a launch, failed checks count only from this long on, or from the first answer.
+constexpr IntKey kHealthStartPeriod{kNbmonitor, L"health_start_period", 30000};
 constexpr IntKey kCrashBalloon{kNbmonitor, L"crash_balloon", 0};
 
 constexpr const wchar_t* kDefaultAddressKey = L"default_address";

@@ -177,8 +177,12 @@ public:
     // there is no event of that name or it cannot be set. Never creates one.
     virtual int SetNamedEvent(const std::wstring& name) = 0;
     // A handle that only waits for the process's end (SYNCHRONIZE); the caller owns it
-    // (CloseProcess). 0 when the process cannot be opened, e.g. because it has ended.
-    virtual ProcessRef OpenProcessToWait(uint32_t pid) = 0;
+    // (CloseProcess). 0 when the process cannot be opened; then *gone (when given) tells
+    // whether it has ended (no such process, or its exit code is known) rather than being
+    // out of reach (access denied).
+    virtual ProcessRef OpenProcessToWait(uint32_t pid, bool* gone = nullptr) = 0;
+    // Full path of the process's executable; 0 when it cannot be asked.
+    virtual int ProcessImagePath(uint32_t pid, std::wstring& out) = 0;
     // Waits until one of the processes has ended, at most ms milliseconds; returns the index
     // of one that has ended, -1 when the time ran out or the wait failed.
     virtual int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) = 0;

@@ -149,13 +149,16 @@ int CApacheControl::Start() {
 
 uint32_t CApacheControl::StopTimeout() const { return settings::ReadInt(m_app, settings::kStopTimeout); }
 
-void CApacheControl::Restart() {
+int CApacheControl::Restart(const std::function<bool()>& wanted) {
     int ended = TerminateHttpd(StopTimeout());
     uint32_t wait = settings::ReadInt(m_app, settings::kRestartWait);
     nb::Os().SleepMs(wait);
-    if (Start() == 1)
+    if (wanted && !wanted()) return 0;
+    if (Start() == 1) {
         slog::Write("restart", {{"pid", m_dwProcessId}, {"port", m_port}, {"ended", ended},
                                 {"restart_wait", wait}});
-    else
-        slog::Write("restart", {{"started", 0}, {"ended", ended}, {"restart_wait", wait}});
+        return 1;
+    }
+    slog::Write("restart", {{"started", 0}, {"ended", ended}, {"restart_wait", wait}});
+    return 0;
 }

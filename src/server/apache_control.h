@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "server/process_control.h"
@@ -19,7 +20,9 @@ public:
     int CreatePortConf();
     int CreateConf();
     int Start();
-    void Restart();
+    // Stops the servers, waits restart_wait, then starts again unless wanted (when given) now
+    // says no. 1 when a server was launched.
+    int Restart(const std::function<bool()>& wanted = nullptr);
     // The "httpd" "stop_timeout" setting, read at each call: the graceful stop's bound.
     uint32_t StopTimeout() const;
 

@@ -2,10 +2,12 @@
 #include "server/server_stop.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <vector>
 
 #include "base/layout.h"
 #include "base/supervision_log.h"
+#include "platform/file_paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -16,17 +18,29 @@ struct Waited {
     nb::ScopedProcess process;
 };
 
-void LogGraceful(const Waited& w, uint64_t ms) {
-    std::vector<slog::Field> fields{{"pid", w.pid}, {"graceful", 1}, {"ms", ms}};
+// The log line of one stop: server-stop for the servers Exit and Restart end, server-orphan for
+// one left behind by an earlier supervisor of this home.
+void LogGraceful(const Waited& w, uint64_t ms, bool orphan) {
+    std::vector<slog::Field> fields{{"pid", w.pid}};
+    if (orphan)
+        fields.emplace_back("stopped", L"graceful");
+    else
+        fields.emplace_back("graceful", 1);
+    fields.emplace_back("ms", ms);
     if (w.parentPid != 0) fields.emplace_back("parent", w.parentPid);
-    slog::Write("server-stop", fields);
+    slog::Write(orphan ? "server-orphan" : "server-stop", fields);
 }
 
-int Force(uint32_t pid, const wchar_t* reason) {
+int Force(uint32_t pid, const wchar_t* reason, bool orphan) {
     int ended = nb::Os().TerminateProcessById(pid, 0);
-    std::vector<slog::Field> fields{{"pid", pid}, {"forced", 1}, {"reason", reason}};
+    std::vector<slog::Field> fields{{"pid", pid}};
+    if (orphan)
+        fields.emplace_back("stopped", L"forced");
+    else
+        fields.emplace_back("forced", 1);
+    fields.emplace_back("reason", reason);
     if (!ended) fields.emplace_back("ended", 0);
-    slog::Write("server-stop", fields);
+    slog::Write(orphan ? "server-orphan" : "server-stop", fields);
     return ended;
 }
 
@@ -42,17 +56,21 @@ struct GracefulStop {
     uint64_t started = 0;
     std::vector<Waited> waited;
     int ended = 0;
+    bool orphan = false;
 
     // Waits for pid (a server's child: parentPid its server; a server: 0). One that has gone
-    // already has ended gracefully.
+    // already has ended gracefully; one that runs but cannot be waited for is ended now.
     void Wait(uint32_t pid, uint32_t parentPid) {
-        nb::ScopedProcess h(nb::Os().OpenProcessToWait(pid));
-        if (!h) {
-            LogGraceful({pid, parentPid, {}}, nb::Os().MonotonicMs() - started);
+        bool gone = false;
+        nb::ScopedProcess h(nb::Os().OpenProcessToWait(pid, &gone));
+        if (h) {
+            waited.push_back({pid, parentPid, std::move(h)});
+        } else if (gone) {
+            LogGraceful({pid, parentPid, {}}, nb::Os().MonotonicMs() - started, orphan);
             ++ended;
-            return;
+        } else {
+            ended += Force(pid, L"cannot-wait", orphan);
         }
-        waited.push_back({pid, parentPid, std::move(h)});
     }
 };
 
@@ -62,6 +80,13 @@ bool SnapshotServers(std::vector<nb::ProcessEntry>* servers) {
     for (const nb::ProcessEntry& p : all)
         if (p.exeName == layout::kServerExe) servers->push_back(p);
     return true;
+}
+
+// A path as Windows compares file names: case ignored, repeated separators as one.
+std::wstring PathKey(const std::wstring& path) {
+    std::wstring key = nb::CollapseRepeatedSeparators(path);
+    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towupper(c));
+    return key;
 }
 
 // Asks every server that offers it first, so that they all stop at the same time; returns the
@@ -89,7 +114,7 @@ void WaitForChildrenForceOthers(const std::vector<const nb::ProcessEntry*>& othe
         if (child)
             stop.Wait(p->pid, p->parentPid);
         else
-            stop.ended += Force(p->pid, L"no-event");
+            stop.ended += Force(p->pid, L"no-event", stop.orphan);
     }
 }
 
@@ -105,12 +130,30 @@ void WaitTogetherThenForce(GracefulStop& stop, uint32_t ms) {
         for (const Waited& w : waited) handles.push_back(w.process.Get());
         int i = os.WaitAnyProcessEnd(handles, static_cast<uint32_t>(ms - (now - stop.started)));
         if (i < 0 || static_cast<std::size_t>(i) >= waited.size()) break;
-        LogGraceful(waited[static_cast<std::size_t>(i)], os.MonotonicMs() - stop.started);
+        LogGraceful(waited[static_cast<std::size_t>(i)], os.MonotonicMs() - stop.started, stop.orphan);
         ++stop.ended;
         waited.erase(waited.begin() + i);
     }
     const wchar_t* reason = os.MonotonicMs() - stop.started >= ms ? L"timeout" : L"wait-failed";
-    for (const Waited& w : waited) stop.ended += Force(w.pid, reason);
+    for (const Waited& w : waited) stop.ended += Force(w.pid, reason, stop.orphan);
+}
+
+}  // namespace
+
+namespace {
+
+int Stop(const std::vector<nb::ProcessEntry>& servers, uint32_t gracefulMs, bool orphan) {
+    if (gracefulMs == 0) {
+        int ended = 0;
+        for (const nb::ProcessEntry& p : servers) ended += Force(p.pid, L"graceful-off", orphan);
+        return ended;
+    }
+    GracefulStop stop;
+    stop.started = nb::Os().MonotonicMs();
+    stop.orphan = orphan;
+    WaitForChildrenForceOthers(SignalServers(servers, stop), stop);
+    WaitTogetherThenForce(stop, std::min(gracefulMs, kMaxStopTimeoutMs));
+    return stop.ended;
 }
 
 }  // namespace
@@ -118,14 +161,17 @@ void WaitTogetherThenForce(GracefulStop& stop, uint32_t ms) {
 int StopServers(uint32_t gracefulMs) {
     std::vector<nb::ProcessEntry> servers;
     if (!SnapshotServers(&servers)) return 0;
-    if (gracefulMs == 0) {
-        int ended = 0;
-        for (const nb::ProcessEntry& p : servers) ended += Force(p.pid, L"graceful-off");
-        return ended;
+    return Stop(servers, gracefulMs, false);
+}
+
+int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
+    std::vector<nb::ProcessEntry> servers;
+    if (!SnapshotServers(&servers)) return 0;
+    const std::wstring wanted = PathKey(serverExe);
+    std::vector<nb::ProcessEntry> ours;
+    for (const nb::ProcessEntry& p : servers) {
+        std::wstring image;
+        if (nb::Os().ProcessImagePath(p.pid, image) && PathKey(image) == wanted) ours.push_back(p);
     }
-    GracefulStop stop;
-    stop.started = nb::Os().MonotonicMs();
-    WaitForChildrenForceOthers(SignalServers(servers, stop), stop);
-    WaitTogetherThenForce(stop, std::min(gracefulMs, kMaxStopTimeoutMs));
-    return stop.ended;
+    return Stop(ours, gracefulMs, true);
 }

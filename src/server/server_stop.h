@@ -17,6 +17,11 @@ std::wstring ShutdownEventName(uint32_t pid);
 // have ended.
 int StopServers(uint32_t gracefulMs);
 
+// The same stop for the servers whose executable is exactly serverExe (full path, case
+// ignored), which a supervisor of this home ended from outside has left running; each is
+// logged as server-orphan. Servers of other folders are not touched.
+int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs);
+
 // The longest graceful wait used, whatever the settings say (Apache itself gives its child
 // 30 s).
 constexpr uint32_t kMaxStopTimeoutMs = 60000;

@@ -19,10 +19,12 @@ bool StartsWithStatusLine(const std::string& a) {
            a[8] == ' ' && Digit(a[9]) && Digit(a[10]) && Digit(a[11]);
 }
 
-void CHealthCheck::Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed) {
+void CHealthCheck::Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed,
+                             uint32_t startPeriod) {
     m_interval = interval;
-    m_timeout = timeout;
+    m_timeout = timeout < kMinTimeoutMs ? kMinTimeoutMs : timeout;
     m_failuresAllowed = failuresAllowed;
+    m_startPeriod = startPeriod;
 }
 
 void CHealthCheck::Begin(nb::WindowId hwnd) {
@@ -30,11 +32,12 @@ void CHealthCheck::Begin(nb::WindowId hwnd) {
     Rearm();
 }
 
-CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port) {
+CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port, uint64_t launchMs) {
     if (!On() || m_socket) return Outcome::Pending;
     nb::IPlatform& os = nb::Os();
     m_pid = pid;
     m_port = port;
+    m_launchMs = launchMs;
     m_answer.clear();
     m_startedMs = os.MonotonicMs();
     nb::SocketRef s = 0;
@@ -91,21 +94,27 @@ CHealthCheck::Outcome CHealthCheck::Finish(const wchar_t* failure) {
     if (failure == nullptr) {
         if (!m_healthySaid) slog::Write("health-ok", {{"pid", m_pid}, {"port", m_port}, {"ms", ms}});
         m_healthySaid = true;
+        m_answered = true;
         m_failures = 0;
         return Outcome::Healthy;
     }
     m_healthySaid = false;
     m_lastFailure = failure;
-    ++m_failures;
-    slog::Write("health-failed", {{"pid", m_pid}, {"port", m_port}, {"reason", failure},
-                                  {"failures", m_failures}, {"ms", ms}});
-    return Outcome::Failed;
+    // A server still starting (loading its modules, scanned by an antivirus) is not hung yet.
+    const bool starting = !m_answered && m_startedMs - m_launchMs < m_startPeriod;
+    if (!starting) ++m_failures;
+    std::vector<slog::Field> fields{{"pid", m_pid}, {"port", m_port}, {"reason", failure},
+                                    {"failures", m_failures}, {"ms", ms}};
+    if (starting) fields.emplace_back("starting", 1);
+    slog::Write("health-failed", fields);
+    return starting ? Outcome::Pending : Outcome::Failed;
 }
 
 void CHealthCheck::Reset() {
     Drop();
     m_failures = 0;
     m_healthySaid = false;
+    m_answered = false;
 }
 
 void CHealthCheck::Rearm() {

@@ -18,13 +18,16 @@ class CHealthCheck {
 public:
     enum class Outcome { Pending, Healthy, Failed };
 
-    // interval 0 leaves the check off: nothing here then makes a single call.
-    void Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed);
+    // interval 0 leaves the check off: nothing here then makes a single call. A timeout below
+    // kMinTimeoutMs is read as that.
+    void Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed, uint32_t startPeriod);
+    static constexpr uint32_t kMinTimeoutMs = 100;
     bool On() const { return m_interval != 0; }
     // Starts the interval timer (when on).
     void Begin(nb::WindowId hwnd);
-    // One check of the server (pid, port), unless the last one still waits.
-    Outcome Start(uint32_t pid, uint32_t port);
+    // One check of the server (pid, port, launched at launchMs), unless the last one still
+    // waits.
+    Outcome Start(uint32_t pid, uint32_t port, uint64_t launchMs);
     // A socket event (WM_HEALTH_SOCKET), and the timeout's tick.
     Outcome OnSocket(std::uintptr_t wp, std::intptr_t lp);
     Outcome OnTimeout();
@@ -41,6 +44,7 @@ public:
     uint32_t m_interval = 0;
     uint32_t m_timeout = 0;
     uint32_t m_failuresAllowed = 0;
+    uint32_t m_startPeriod = 0;
     uint32_t m_failures = 0;                // unhealthy checks in a row
     const wchar_t* m_lastFailure = L"";     // refused, timeout or no-status
 
@@ -55,4 +59,6 @@ private:
     uint32_t m_pid = 0;
     uint32_t m_port = 0;
     bool m_healthySaid = false;  // the log says the server answers, since the last change
+    uint64_t m_launchMs = 0;
+    bool m_answered = false;     // this server has answered once: its start period is over
 };

@@ -7,6 +7,7 @@
 #include "base/supervision_log.h"
 #include "resources/resource.h"
 #include "server/php_ini.h"
+#include "server/server_stop.h"
 
 namespace {
 constexpr uint32_t kRestartPause = 2000;
@@ -42,7 +43,8 @@ CMainDlg::CMainDlg(const CWinApp& app)
     m_timers[1].interval = settings::ReadInt(m_app, settings::kBackupInterval);
     m_health.Configure(settings::ReadInt(m_app, settings::kHealthInterval),
                        settings::ReadInt(m_app, settings::kHealthTimeout),
-                       settings::ReadInt(m_app, settings::kHealthFailures));
+                       settings::ReadInt(m_app, settings::kHealthFailures),
+                       settings::ReadInt(m_app, settings::kHealthStartPeriod));
     m_crashBalloon = static_cast<int>(settings::ReadInt(m_app, settings::kCrashBalloon));
     slog::Open(m_home);
     LogStart();
@@ -80,6 +82,7 @@ void CMainDlg::LogStart() {
                           {"nbmonitor.health_interval", m_health.m_interval},
                           {"nbmonitor.health_timeout", m_health.m_timeout},
                           {"nbmonitor.health_failures", m_health.m_failuresAllowed},
+                          {"nbmonitor.health_start_period", m_health.m_startPeriod},
                           {"nbmonitor.crash_balloon", m_crashBalloon}});
 }
 
@@ -102,6 +105,9 @@ bool CMainDlg::OnInitDialog() {
     SetTrayIcon(NIM_ADD, IDI_STOPPED);
     os.MakeTopmost(m_hWnd);
 
+    // A server of this home left running by a supervisor that was ended from outside holds
+    // the port and the application's data: it goes before the port is probed.
+    StopOrphanServers(m_home + layout::kBinFolder + layout::kServerExe, m_apache.StopTimeout());
     if (!m_apache.Start()) {
         m_exitReason = L"start-failed";
         Shutdown();  // Start has told the user already
@@ -189,7 +195,8 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
     if (id == m_timers[0].id) {
         // A restart's failure box runs a nested loop in which ticks keep coming; a tick
         // then must not start a second restart inside the first.
-        if (m_restarting || m_shutDown) return;
+        // Between WM_QUERYENDSESSION and WM_ENDSESSION Windows may end the server itself.
+        if (m_restarting || m_shutDown || m_sessionEnding) return;
         uint32_t code = 0;
         bool known = false;
         const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
@@ -198,10 +205,15 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
             if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
             return;
         }
-        LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
-        if (m_crashLoop.Failed(ranMs)) {
-            const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
-            NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
+        // After a restart that launched nothing the handle is still the dead server's: its
+        // end was told and counted at the first tick.
+        if (!m_endNoted) {
+            m_endNoted = true;
+            LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
+            if (m_crashLoop.Failed(ranMs)) {
+                const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
+                NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
+            }
         }
         RestartServer();
     } else if (id == m_timers[1].id) {
@@ -230,16 +242,18 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
 
 void CMainDlg::OnHealthTick() {
     // A dead server is the monitor tick's to restart; a restart's own box may be up.
-    if (!m_health.On() || m_restarting || m_shutDown || !ServerRunning()) return;
-    OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port));
+    if (!m_health.On() || m_restarting || m_shutDown || m_sessionEnding || !ServerRunning()) return;
+    OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port, m_apache.m_launchMs));
 }
 
 void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
-    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown) return;
+    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown || m_sessionEnding)
+        return;
     const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
     slog::Write("server-hung", {{"pid", m_apache.m_dwProcessId}, {"port", m_apache.m_port},
                                 {"failures", m_health.m_failures}, {"last", m_health.m_lastFailure},
                                 {"ran_ms", ranMs}});
+    m_endNoted = true;
     if (m_crashLoop.Failed(ranMs)) NoteFailure(L"hung", L"no answer to the health check");
     RestartServer();
 }
@@ -250,12 +264,15 @@ std::intptr_t CMainDlg::OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp) {
 }
 
 void CMainDlg::RestartServer() {
+    // Messages sent to the window are handled inside Shell_NotifyIconW and the failure box:
+    // the session may end, or begin to, in the middle of a restart.
     SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
+    if (m_shutDown || m_sessionEnding) return;
     nb::Os().SleepMs(kRestartPause);
     m_restarting = true;
     m_health.Reset();
-    m_apache.Restart();
-    m_health.Rearm();
+    if (m_apache.Restart([this] { return !m_shutDown && !m_sessionEnding; })) m_endNoted = false;
+    if (!m_shutDown) m_health.Rearm();
     m_restarting = false;
 }
 
@@ -297,6 +314,7 @@ bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
         {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
         {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
         {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
+        {WM_QUERYENDSESSION, 0, &CMainDlg::OnQueryEndSessionMsg},
         {WM_ENDSESSION, 0, &CMainDlg::OnEndSessionMsg},
     };
     return DispatchTable(this, table, msg, wp, lp, result);

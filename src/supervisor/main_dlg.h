@@ -79,6 +79,7 @@ private:
     std::intptr_t OnBackupCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnRestoreCmd(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnInitializeCmd(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnQueryEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
 
     // Set while a restart runs: its failure box runs a nested message loop.
@@ -90,6 +91,12 @@ private:
     // Set once Shutdown (or the session's end) has stopped everything: it is not done twice,
     // and no tick restarts anything after it.
     bool m_shutDown = false;
+    // From WM_QUERYENDSESSION until a WM_ENDSESSION that cancels it: Windows may end the
+    // server meanwhile, and nothing is restarted or checked.
+    bool m_sessionEnding = false;
+    // The end (or hang) of the server in m_hProcess has been logged and counted; a new launch
+    // clears it.
+    bool m_endNoted = false;
 };
 
 namespace supervisor_text {

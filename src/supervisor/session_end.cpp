@@ -13,6 +13,7 @@ constexpr uint32_t kSessionEndStopMs = 3000;
 }  // namespace
 
 void CMainDlg::OnEndSession(bool ending) {
+    m_sessionEnding = ending;
     if (!ending || m_shutDown) return;
     m_shutDown = true;
     nb::IPlatform& os = nb::Os();
@@ -28,6 +29,11 @@ void CMainDlg::OnEndSession(bool ending) {
     // nothing more).
     nb::WindowId owner = os.OwnerOf(m_hWnd);
     if (owner != 0) os.EndModal(owner, IDOK);
+}
+
+std::intptr_t CMainDlg::OnQueryEndSessionMsg(std::uintptr_t wp, std::intptr_t lp) {
+    m_sessionEnding = true;  // the answer stays the system's default: the session may end
+    return Default(WM_QUERYENDSESSION, wp, lp);
 }
 
 std::intptr_t CMainDlg::OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp) {

@@ -15,9 +15,11 @@ from supervision_log import events, kill_server
 HANG = LAUNCH_LOG + ["hang=1"]
 
 
-def health(interval, timeout, failures):
+def health(interval, timeout, failures, start_period=0):
+    """The check's settings; start_period None leaves health_start_period at its default."""
     return ["nbmonitor.health_interval=%d" % interval, "nbmonitor.health_timeout=%d" % timeout,
-            "nbmonitor.health_failures=%d" % failures]
+            "nbmonitor.health_failures=%d" % failures] + \
+        ([] if start_period is None else ["nbmonitor.health_start_period=%d" % start_period])
 
 
 def answers_next_time(inst):
@@ -55,6 +57,27 @@ def health_hung_restarted(s, t):
     t.equal((rc, st["health"]["on"], st["health"]["last"], st["health"]["failures"]), (0, True, "ok", 0),
             "nbctl status: health")
     t.true(sup.running(), "nbmonitor still runs")
+
+
+@case("health: a server slow to listen is not taken for hung")
+def health_slow_listener(s, t):
+    """Check every 1000 ms, 500 ms each, restart after 2, the start period at its default: the
+    server's next launch opens its port only 3 s after its start. Its refused checks do not
+    count, it is not restarted, and its first answer is logged."""
+    inst, sup = started(s, sets=health(1000, 500, 2, None))
+    inst.write("conf/standin.ini", "[standin]\r\n%s\r\nlisten_delay_ms=3000\r\n" % LAUNCH_LOG[0])
+    kill_server(s, 1)
+    wait_until("a second server launch", lambda: len(inst.launches()) >= 2, MONITOR_S + 2.0 + RESTART_WAIT_S + 8, 0.2)
+    pid = inst.launches()[-1][0]
+    wait_until("health-ok for the slow server",
+               lambda: [line for line in events(inst, "health-ok") if "pid=%s " % pid in line], 12, 0.3)
+    time.sleep(2.5)
+    t.equal(len(inst.launches()), 2, "server launches")
+    t.equal(events(inst, "server-hung"), [], "server-hung lines")
+    failed = [line for line in events(inst, "health-failed") if "pid=%s " % pid in line]
+    t.true(failed and all("starting=1" in line for line in failed),
+           "the slow server's failed checks are its start's: %r" % failed)
+    t.equal(http_get(PORT, timeout=2)[0], 200, "HTTP status of the slow server")
 
 
 @case("health: off by default, a hung server is left alone")

@@ -7,8 +7,8 @@ Registered with the driver of cases.py; run through tests/e2e/run.sh (suite.py).
 import re
 import time
 
-from cases import LAUNCH_LOG, MONITOR_S, started
-from harness import case, wait_until
+from cases import LAUNCH_LOG, MONITOR_S, PORT, started
+from harness import case, http_get, wait_until
 from supervision_log import events
 
 GRACEFUL = LAUNCH_LOG + ["shutdown_event=1", "shutdown_delay_ms=400"]
@@ -85,3 +85,37 @@ def stop_session_end(s, t):
     t.equal(len(stopped_gracefully(inst)), 1, "graceful stops in the server's log")
     t.equal(s.pids_of("httpd.exe"), [], "httpd.exe processes left")
     t.true(not sup.running() or sup.wait_exit(10) is not None, "nbmonitor ended")
+
+
+@case("stop: nbctl exit --wait outlasts a stop_timeout of 40 s")
+def stop_exit_wait_follows_stop_timeout(s, t):
+    """A server that ignores its shutdown event, stop_timeout 40000: nbmonitor ends it by force
+    after 40 s, and nbctl exit --wait, whose default follows stop_timeout, returns 0."""
+    inst, sup = started(s, sets=["httpd.stop_timeout=40000"], standin=HANGS)
+    rc, took, out = exit_wait(s, inst, "--wait")
+    t.equal(rc, 0, "exit status of nbctl exit --wait after %.1f s (%r)" % (took, out))
+    t.true(39 <= took < 50, "nbctl exit --wait took %.1f s, want about 40" % took)
+    t.equal([line.split(" server-stop ", 1)[1].split(" ", 1)[1] for line in events(inst, "server-stop")],
+            ["forced=1 reason=timeout"], "server-stop lines")
+
+
+@case("start: a server of this home left running is stopped, the page on the first port")
+def start_orphan_stopped(s, t):
+    """A stand-in of this home already listens on the port (its nbmonitor was ended from
+    outside): the new nbmonitor stops it gracefully before it probes the port, and its own
+    server serves the page on that same port."""
+    orphan = []
+
+    def leave_an_orphan(inst):
+        inst.write("conf/extra/httpd-port.conf", "Listen 127.0.0.1:%d\r\n" % PORT)
+        s.start([inst.win + "bin\\httpd.exe"], inst.bin, "orphan.log")
+        orphan.extend(wait_until("the orphan's start", lambda: inst.launches(), 15, 0.2))
+    inst, sup = started(s, standin=GRACEFUL, prepare=leave_an_orphan)
+    pid = int(orphan[0][0])
+    orphans = [line.split(" server-orphan ", 1)[1] for line in events(inst, "server-orphan")]
+    t.true(len(orphans) == 1 and re.match(r"pid=%d stopped=graceful ms=\d+$" % pid, orphans[0]),
+           "server-orphan lines: %r" % orphans)
+    t.equal(stopped_gracefully(inst), [str(pid)], "graceful stops in the server's log")
+    t.equal(events(inst, "server-start")[0].split("port=")[1], str(PORT), "the new server's port")
+    t.equal(http_get(PORT, timeout=2)[0], 200, "HTTP status on the first port")
+    t.equal(len(s.pids_of("httpd.exe")), 1, "httpd.exe processes")

@@ -344,14 +344,25 @@ int FakePlatform::SetNamedEvent(const std::wstring& name) {
     return 0;
 }
 
-nb::ProcessRef FakePlatform::OpenProcessToWait(uint32_t pid) {
+nb::ProcessRef FakePlatform::OpenProcessToWait(uint32_t pid, bool* gone) {
     Log("OpenToWait " + std::to_string(pid));
     auto end = endsAt.find(pid);
-    if (end != endsAt.end() && end->second <= monotonicMs) return 0;  // gone
+    const bool ended = end != endsAt.end() && end->second <= monotonicMs;
+    if (ended || waitDenied.count(pid)) {
+        if (gone != nullptr) *gone = ended;
+        return 0;
+    }
     nb::ProcessRef h = nextProcess_++;
     openProcesses.insert(h);
     waitHandles_[h] = pid;
     return h;
+}
+
+int FakePlatform::ProcessImagePath(uint32_t pid, std::wstring& out) {
+    auto it = imagePaths.find(pid);
+    if (it == imagePaths.end()) return 0;
+    out = it->second;
+    return 1;
 }
 
 int FakePlatform::WaitAnyProcessEnd(const std::vector<nb::ProcessRef>& handles, uint32_t ms) {
@@ -442,6 +453,7 @@ int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
     Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId) +
         balloon);
     lastNid = r;
+    if (onNotifyIcon) onNotifyIcon(op);
     return 1;
 }
 

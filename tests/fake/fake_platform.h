@@ -85,11 +85,14 @@ public:
     static constexpr uint64_t kNever = ~0ull;
     std::map<uint32_t, uint64_t> shutdownEvents;
     std::map<uint32_t, uint64_t> endsAt;  // monotonic time of a signalled process's end
+    std::set<uint32_t> waitDenied;        // running, but cannot be opened to wait (access denied)
+    std::map<uint32_t, std::wstring> imagePaths;  // pid -> full executable path; none: cannot ask
 
     // Boxes: answers in order; empty gives IDOK (MB_OK) or IDYES (MB_YESNO).
     std::deque<int> answers;
     std::function<void(const std::wstring& text)> onMsgBox;
     std::function<void(uint32_t ms)> onSleep;
+    std::function<void(uint32_t op)> onNotifyIcon;  // sent messages arrive inside Shell_NotifyIconW
     bool timersFail = false;
     // The clock: fixed wall time; the monotonic one moves with every Sleep.
     nb::LocalTime now{2026, 12, 8, 23, 55, 1, 123, 9 * 60};
@@ -165,7 +168,8 @@ public:
     int SnapshotProcesses(std::vector<nb::ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t code) override;
     int SetNamedEvent(const std::wstring& name) override;
-    nb::ProcessRef OpenProcessToWait(uint32_t pid) override;
+    nb::ProcessRef OpenProcessToWait(uint32_t pid, bool* gone) override;
+    int ProcessImagePath(uint32_t pid, std::wstring& out) override;
     int WaitAnyProcessEnd(const std::vector<nb::ProcessRef>& processes, uint32_t ms) override;
     int MsgBox(nb::WindowId owner, const std::wstring& text, const wchar_t* caption,
                uint32_t style) override;

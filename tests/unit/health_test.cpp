@@ -12,7 +12,10 @@ const std::string kRequest = "GET /index.php HTTP/1.0\r\nHost: localhost:27142\r
 
 class HealthTest : public NbTest {
 protected:
-    HealthTest() { os.File(L"C:\\nimbara\\php\\php.ini.ORG") = "x = 1\r\n"; }
+    HealthTest() {
+        os.File(L"C:\\nimbara\\php\\php.ini.ORG") = "x = 1\r\n";
+        Set(L"nbmonitor", L"health_start_period", L"0");
+    }
     // The supervisor, built once the test has written its settings, and through its start.
     void Start() {
         dlg = std::make_unique<CMainDlg>(app);
@@ -150,6 +153,35 @@ TEST_F(HealthTest, FailuresResetOnAnAnswerAndAtEveryRestart) {
     EXPECT_TRUE(Events("server-hung").empty());
     FailingCheck("timeout");
     EXPECT_EQ(Events("server-hung").size(), 1u);
+}
+
+TEST_F(HealthTest, AServerStillStartingIsNotHungUntilItsStartPeriodEndsOrItHasAnswered) {
+    Set(L"nbmonitor", L"health_interval", L"1000");
+    Set(L"nbmonitor", L"health_timeout", L"0");  // read as 100
+    Set(L"nbmonitor", L"health_failures", L"2");
+    Set(L"nbmonitor", L"health_start_period", L"10000");
+    Start();
+    for (int i = 0; i < 3; ++i) {  // refused for 3 s more (the start sequence took 4)
+        FailingCheck("refused");
+        os.monotonicMs += 1000;
+    }
+    EXPECT_TRUE(Events("server-hung").empty());
+    HealthyCheck();
+    EXPECT_THAT(Health(), testing::Contains("SetTimer " + Hex(w) + " 73 100"));
+    FailingCheck("timeout");  // once it has answered, every failure counts
+    FailingCheck("timeout");
+    EXPECT_EQ(Events("server-hung").size(), 1u);
+    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 1u);
+}
+
+TEST_F(HealthTest, OneDeathIsCountedOnceWhateverTheFailedStartsAfterIt) {
+    Start();
+    KillServer();
+    os.createResults = {false, false};
+    for (int i = 0; i < 3; ++i) Tick(1);
+    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 3u);
+    EXPECT_EQ(Events("server-exited").size(), 1u);
+    EXPECT_TRUE(Events("crash-loop").empty());
 }
 
 TEST_F(HealthTest, NoCheckWhileTheServerIsFoundDead) {

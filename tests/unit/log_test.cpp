@@ -43,7 +43,7 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
                     "httpd.restart_wait=2000 httpd.stop_timeout=5000 nbmonitor.monitor_interval=5000 "
                     "nbmonitor.backup_interval=86400000 nbmonitor.debug=0 nbmonitor.wait_time=2000 "
                     "nbmonitor.health_interval=0 nbmonitor.health_timeout=3000 "
-                    "nbmonitor.health_failures=3 nbmonitor.crash_balloon=0",
+                    "nbmonitor.health_failures=3 nbmonitor.health_start_period=30000 nbmonitor.crash_balloon=0",
                     "config file=C:\\nimbara\\\\conf\\extra\\httpd-nb.conf written=1",
                     "config file=C:\\nimbara\\\\php\\php.ini written=1",
                     "config file=C:\\nimbara\\\\conf\\extra\\httpd-port.conf written=1",
@@ -69,11 +69,16 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
                     "port=27142",
                     "restart started=0 ended=1 restart_wait=2000",
                 })));
-    // A server the system can no longer be asked about.
+    // The next tick restarts without telling that end again; then a server the system can no
+    // longer be asked about.
+    os.unwritable.clear();
+    os.Clear();
+    os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
+    EXPECT_THAT(os.LogLines().at(0), HasSubstr("server-stop pid=500"));
     os.queryFails = {dlg.m_apache.m_hProcess.Get()};
     os.Clear();
     os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
-    EXPECT_EQ(os.LogLines().at(0), kStamp + "server-exited pid=500 code=unknown ran_ms=15000");
+    EXPECT_EQ(os.LogLines().at(0), kStamp + "server-exited pid=502 code=unknown ran_ms=0");
     os.Clear();
     os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 2, 0);  // nothing but the backup's line
     EXPECT_EQ(os.LogLines().size(), 1u);

@@ -41,6 +41,33 @@ TEST_F(StopTest, GracefulServersAreWaitedForTogetherTheRestEndedAtOnceOrAtTheTim
                                })));
 }
 
+TEST_F(StopTest, AServerThatRunsButCannotBeWaitedForIsForcedNotCalledGraceful) {
+    os.processes = {{11, L"httpd.exe"}};
+    os.shutdownEvents = {{11, FakePlatform::kNever}};
+    os.waitDenied = {11};
+    EXPECT_EQ(StopServers(1000), 1);
+    EXPECT_THAT(Stops(), ElementsAre("SetEvent ap11_shutdown", "OpenToWait 11", "Terminate 11 0"));
+    EXPECT_THAT(os.LogLines(), ElementsAre(kStamp + "server-stop pid=11 forced=1 reason=cannot-wait"));
+}
+
+TEST_F(StopTest, AtStartAServerOfThisHomeIsStoppedBeforeThePortProbeOneOfAnotherFolderIsNot) {
+    // 21 (with its worker 22) was left by a supervisor of this home; 23 belongs to another one.
+    os.processes = {{21, L"httpd.exe"}, {22, L"httpd.exe", 21}, {23, L"httpd.exe"}};
+    os.imagePaths = {{21, L"c:\\NIMBARA\\bin\\HTTPD.exe"}, {22, L"C:\\nimbara\\bin\\httpd.exe"},
+                     {23, L"C:\\other\\bin\\httpd.exe"}};
+    os.shutdownEvents = {{21, 400}};
+    CMainDlg dlg{app};
+    os.Clear();
+    dlg.Create();
+    EXPECT_THAT(os.Only({"SetEvent", "Terminate"}), ElementsAre("SetEvent ap21_shutdown", "SetEvent ap22_shutdown"));
+    std::vector<std::string> log = os.LogLines();
+    log.resize(3);
+    EXPECT_THAT(log,
+                ElementsAre(kStamp + "server-orphan pid=21 stopped=graceful ms=400",
+                            kStamp + "server-orphan pid=22 stopped=graceful ms=400 parent=21",
+                            HasSubstr("httpd-port.conf written=1")));  // the probed port's file
+}
+
 TEST_F(StopTest, StopTimeoutIsReadAtEachStopAndZeroEndsAtOnce) {
     CApacheControl c(app);
     os.processes = {{11, L"httpd.exe"}};
@@ -88,13 +115,33 @@ TEST_F(SessionEndTest, TimersStopFirstServersWithinThreeSecondsThenTheIconAndThe
     EXPECT_TRUE(os.LogLines().empty());
 }
 
-TEST_F(SessionEndTest, ACancelledLogOffChangesNothing) {
+TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffChangesNothing) {
     os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
+    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;  // the system ends the server meanwhile
+    os.SendMsg(w, WM_TIMER, 1, 0);
+    EXPECT_TRUE(os.Only({"Sleep", "Snapshot", "CreateProcess"}).empty());
     os.SendMsg(w, WM_ENDSESSION, 0, 0);
     EXPECT_TRUE(os.Only({"KillTimer", "Snapshot", "NotifyIcon", "EndModal"}).empty());
+    os.SendMsg(w, WM_TIMER, 1, 0);
+    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 1u);  // the monitor restarts again
+}
+
+TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer) {
+    dlg.m_health.m_interval = 1000;  // on: a restart re-arms its timer
+    // The query inside restart_wait's pause, after the stop: the launch looks again.
+    os.onSleep = [&](uint32_t) {
+        if (os.Only({"Terminate"}).size() == 1) os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
+    };
     os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
     os.SendMsg(w, WM_TIMER, 1, 0);
-    EXPECT_EQ(os.Only({"CreateProcess"}).size(), 1u);  // the monitor still restarts
+    EXPECT_TRUE(os.Only({"CreateProcess"}).empty());
+    os.onSleep = nullptr;
+    os.SendMsg(w, WM_ENDSESSION, 0, 0);
+    // The end inside the restart's change of the icon.
+    os.onNotifyIcon = [&](uint32_t op) { if (op == NIM_MODIFY) os.SendMsg(w, WM_ENDSESSION, 1, 0); };
+    os.Clear();
+    os.SendMsg(w, WM_TIMER, 1, 0);
+    EXPECT_TRUE(os.Only({"CreateProcess", "SetTimer"}).empty());
 }
 
 // --- a listen file held open by a reader (nbctl status) ---------------------------------------

@@ -233,6 +233,11 @@ START_TEST(process_graceful_stop_operations) {
         if (e.pid == id1) parent = e.parentPid;
     ok(parent == ::GetCurrentProcessId(), "the child's parent should be this program, got %u\n", parent);
 
+    // The stop asks a server's image path to tell this home's servers from others.
+    std::wstring image;
+    ok(os.ProcessImagePath(id1, image) == 1 && _wcsicmp(image.c_str(), fx::SelfPath().c_str()) == 0,
+       "the child's image should be this program, got %s\n", wt::Esc(image).c_str());
+
     nb::ProcessRef w1 = os.OpenProcessToWait(id1), w2 = os.OpenProcessToWait(id2);
     ok(w1 != 0 && w2 != 0, "wait handles expected, error %lu\n", ::GetLastError());
     int i = os.WaitAnyProcessEnd({w1, w2}, 100);
@@ -242,7 +247,8 @@ START_TEST(process_graceful_stop_operations) {
     ok(i == 1, "the second one ended: 1 expected, got %d\n", i);
     os.TerminateProcessById(id1, 0);
     ok(WaitExit(p1, 30000) == WAIT_OBJECT_0, "the first child should end\n");
-    ok(os.OpenProcessToWait(0xFFFFFFF0u) == 0, "no such process: 0 expected\n");
+    bool gone = false;
+    ok(os.OpenProcessToWait(0xFFFFFFF0u, &gone) == 0 && gone, "no such process: 0 and gone expected\n");
     for (nb::ProcessRef p : {w1, w2, p1, p2}) os.CloseProcess(p);
 }
 

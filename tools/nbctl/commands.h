@@ -8,6 +8,7 @@
 
 #include "base/layout.h"
 #include "resources/resource.h"
+#include "server/server_stop.h"
 
 namespace nbctl {
 
@@ -44,16 +45,22 @@ inline const Command* FindCommand(const wchar_t* word) {
     return nullptr;
 }
 
-// How long `exit --wait` waits for nbmonitor to end by default, and at most (ms).
-constexpr unsigned long kDefaultExitWaitMs = 30000;
+// How long `exit --wait` waits for nbmonitor to end, at most (ms).
 constexpr unsigned long kMaxExitWaitMs = 0x7FFFFFFF;
 
-// "--wait" (the default time) or "--wait=MS" (decimal digits only, at most kMaxExitWaitMs);
-// false for anything else.
-inline bool ParseWaitOption(const wchar_t* arg, unsigned long* ms) {
+// Its default: the installation's stop_timeout as the supervisor bounds its servers' stop,
+// and 10 s beyond for the rest of its end; never less than 30 s.
+inline unsigned long DefaultExitWaitMs(unsigned long stopTimeoutMs) {
+    const unsigned long stop = stopTimeoutMs < kMaxStopTimeoutMs ? stopTimeoutMs : kMaxStopTimeoutMs;
+    return stop + 10000 > 30000 ? stop + 10000 : 30000;
+}
+
+// "--wait" (defaultMs) or "--wait=MS" (decimal digits only, at most kMaxExitWaitMs); false
+// for anything else.
+inline bool ParseWaitOption(const wchar_t* arg, unsigned long defaultMs, unsigned long* ms) {
     if (arg == nullptr || std::wcsncmp(arg, L"--wait", 6) != 0) return false;
     if (arg[6] == L'\0') {
-        *ms = kDefaultExitWaitMs;
+        *ms = defaultMs;
         return true;
     }
     if (arg[6] != L'=' || arg[7] == L'\0') return false;

@@ -58,12 +58,16 @@ int main() {
 
     // exit --wait[=MS]
     unsigned long ms = 1;
-    Check(nbctl::ParseWaitOption(L"--wait", &ms) && ms == 30000, "--wait waits 30000 ms");
-    Check(nbctl::ParseWaitOption(L"--wait=0", &ms) && ms == 0, "--wait=0");
-    Check(nbctl::ParseWaitOption(L"--wait=2147483647", &ms) && ms == 2147483647ul, "--wait at its bound");
-    Check(!nbctl::ParseWaitOption(L"--wait=2147483648", &ms) && !nbctl::ParseWaitOption(L"--wait=", &ms) &&
-              !nbctl::ParseWaitOption(L"--wait=-1", &ms) && !nbctl::ParseWaitOption(L"--waits", &ms) &&
-              !nbctl::ParseWaitOption(L"--wait=5s", &ms),
+    Check(nbctl::ParseWaitOption(L"--wait", 12345, &ms) && ms == 12345, "--wait waits the default");
+    // The default outlasts the supervisor's own bounded stop of its servers.
+    Check(nbctl::DefaultExitWaitMs(40000) == 50000 && nbctl::DefaultExitWaitMs(5000) == 30000 &&
+              nbctl::DefaultExitWaitMs(4000000000ul) == 70000,
+          "--wait's default: stop_timeout (at most 60000) + 10000, at least 30000");
+    Check(nbctl::ParseWaitOption(L"--wait=0", 1, &ms) && ms == 0, "--wait=0");
+    Check(nbctl::ParseWaitOption(L"--wait=2147483647", 1, &ms) && ms == 2147483647ul, "--wait at its bound");
+    Check(!nbctl::ParseWaitOption(L"--wait=2147483648", 1, &ms) && !nbctl::ParseWaitOption(L"--wait=", 1, &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=-1", 1, &ms) && !nbctl::ParseWaitOption(L"--waits", 1, &ms) &&
+              !nbctl::ParseWaitOption(L"--wait=5s", 1, &ms),
           "a wrong --wait is refused");
 
     // Home of a program file, as the supervisor derives its own.

@@ -1,6 +1,7 @@
 // nbctl: drives and inspects a running nbmonitor from a console or a script.
 //   nbctl show|backup|restore|initialize|open|about|exit   post the command; 0 when posted
 //   nbctl exit --wait[=MS]    post exit, then wait for nbmonitor's end: 0 ended, 4 still runs
+//                             (without MS: stop_timeout + 10 s, at least 30 s)
 //   nbctl status [--json]     the supervisor, its server and page, the last log lines;
 //                             0 page answers, 3 it does not, 1 no supervisor runs
 //   nbctl log [-n N] [-f]     the last N lines of the supervision log, then follow it
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
 #include "commands.h"
 #include "nbctl.h"
 #include "platform/win32/dll_search.h"
@@ -72,10 +74,18 @@ void Usage(std::FILE* out) {
                "              -n N: the last N lines; -f: then the new ones as they come, until\n"
                "              Ctrl-C. Exit status 1 when there is no log\n\n"
                "  exit --wait[=MS]  post exit, then wait until nbmonitor has ended, at most MS\n"
-               "              milliseconds (30000 without =MS): exit status 0 when it has, 4 when\n"
-               "              it still runs\n"
+               "              milliseconds; without =MS, the home's stop_timeout (conf\\nbmonitor.ini,\n"
+               "              [httpd], at most 60000) + 10000, at least 30000: exit status 0 when\n"
+               "              it has, 4 when it still runs\n"
                "Exit status 2 for a wrong command line.\n",
                out);
+}
+
+// exit --wait's default, from the settings of the home whose supervisor runs (else nbctl's own).
+unsigned long DefaultExitWait() {
+    const std::wstring ini = nbctl::LogHome() + layout::kSettingsSuffix;
+    const settings::IntKey& key = settings::kStopTimeout;
+    return nbctl::DefaultExitWaitMs(::GetPrivateProfileIntW(key.section, key.key, key.defaultValue, ini.c_str()));
 }
 
 int Wrong(const char* what, const wchar_t* word) {
@@ -132,7 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!command) return Wrong("unknown command", argv[1]);
     unsigned long waitMs = 0;
     const bool wait = argc == 3 && std::wcscmp(argv[1], L"exit") == 0;
-    if (wait && !nbctl::ParseWaitOption(argv[2], &waitMs))
+    if (wait && !nbctl::ParseWaitOption(argv[2], DefaultExitWait(), &waitMs))
         return Wrong("exit takes only --wait or --wait=MS, not", argv[2]);
     if (argc != 2 && !wait) return Wrong("no options for the command", argv[1]);
     HWND window = ::FindWindowW(nullptr, nbctl::kWindowTitle);

@@ -430,9 +430,28 @@ int Win32Platform::SetNamedEvent(const std::wstring& name) {
     return ::SetEvent(event.Get()) ? 1 : 0;
 }
 
-ProcessRef Win32Platform::OpenProcessToWait(uint32_t pid) {
+ProcessRef Win32Platform::OpenProcessToWait(uint32_t pid, bool* gone) {
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
-    return process != nullptr ? reinterpret_cast<ProcessRef>(process) : 0;
+    if (process != nullptr) return reinterpret_cast<ProcessRef>(process);
+    if (gone != nullptr) {
+        // An id no process has any more is an invalid parameter; a process that has ended but
+        // is still held open by someone can be opened to read its exit code.
+        *gone = ::GetLastError() == ERROR_INVALID_PARAMETER;
+        ScopedKernelHandle query(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        DWORD code = 0;
+        if (query && ::GetExitCodeProcess(query.Get(), &code) && code != STILL_ACTIVE) *gone = true;
+    }
+    return 0;
+}
+
+int Win32Platform::ProcessImagePath(uint32_t pid, std::wstring& out) {
+    ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return 0;
+    std::vector<wchar_t> path(kMaxModulePathChars + 1);
+    DWORD n = static_cast<DWORD>(path.size());
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &n)) return 0;
+    out.assign(path.data(), n);
+    return 1;
 }
 
 int Win32Platform::WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) {

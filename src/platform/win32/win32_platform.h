@@ -65,7 +65,8 @@ public:
     int SnapshotProcesses(std::vector<ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
     int SetNamedEvent(const std::wstring& name) override;
-    ProcessRef OpenProcessToWait(uint32_t pid) override;
+    ProcessRef OpenProcessToWait(uint32_t pid, bool* gone) override;
+    int ProcessImagePath(uint32_t pid, std::wstring& out) override;
     int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) override;
 
     // windows, boxes, timers
