@@ -173,6 +173,8 @@ std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd,
         std::string bytes;
         if (os.ReadFileFrom(m_path, from, kSaidReadBytes, bytes)) said = ErrorLines(bytes, from > m_mark);
     }
+    // Told once: while restarts fail, every tick finds the same dead server again.
+    if (size >= 0) m_mark = size;
     LogSaid(said, nullptr);
     if (said.empty() && m_configTest && !m_tested && ranMs < kConfigTestWithinMs)
         said = RunConfigTest(serverCmd, launchDir);
