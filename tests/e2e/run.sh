@@ -16,8 +16,9 @@
 # to faults of its surroundings), launching.py (what it starts and loads), control.py
 # (nbctl status and log), supervision_log.py (the program's log), health.py (a hung server
 # and the health check, a crash loop), stopping.py (graceful stop, nbctl exit --wait, end of
-# session) and real_apache.py (the real server, Apache httpd as scripts/apache builds it;
-# skipped without that build), run in that order by suite.py.
+# session), real_apache.py (the real server, Apache httpd as scripts/apache builds it;
+# skipped without that build) and server_said.py (what a failing server says, the stand-in's
+# and the real Apache's), run in that order by suite.py.
 # The last line is "N passed, M failed"; the exit status is the number of failed cases.
 set -uo pipefail
 
