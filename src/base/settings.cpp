@@ -17,6 +17,11 @@ std::wstring ReadAddress(const CWinApp& app) {
                                   app.SettingsPath(), kAddressChars);
 }
 
+std::wstring ReadErrorLog(const CWinApp& app) {
+    return nb::Os().ProfileString(kHttpd, kErrorLogKey, kErrorLogDefault, app.SettingsPath(),
+                                  kErrorLogChars);
+}
+
 }  // namespace settings
 
 std::wstring ServerPathOfDir(const std::wstring& dirPart) {

@@ -33,6 +33,12 @@ constexpr IntKey kHealthFailures{kNbmonitor, L"health_failures", 3};
 // After a launch, failed checks count only from this long on, or from the first answer.
 constexpr IntKey kHealthStartPeriod{kNbmonitor, L"health_start_period", 30000};
 constexpr IntKey kCrashBalloon{kNbmonitor, L"crash_balloon", 0};
+// Runs the server's configuration test when a server fails quickly without a word.
+constexpr IntKey kConfigTest{kHttpd, L"config_test", 0};
+// The server's error log, relative to the home unless a full path (Apache's default).
+constexpr const wchar_t* kErrorLogKey = L"error_log";
+constexpr const wchar_t* kErrorLogDefault = L"logs\\error.log";
+constexpr std::size_t kErrorLogChars = 1024;  // buffer, terminator included
 
 constexpr const wchar_t* kDefaultAddressKey = L"default_address";
 constexpr const wchar_t* kDefaultAddress = L"127.0.0.1";
@@ -41,6 +47,7 @@ constexpr std::size_t kAddressChars = 256;  // buffer, terminator included
 // Reads an integer from the program's settings file (unsigned, as the system returns it).
 uint32_t ReadInt(const CWinApp& app, const IntKey& key);
 std::wstring ReadAddress(const CWinApp& app);
+std::wstring ReadErrorLog(const CWinApp& app);
 
 }  // namespace settings
 

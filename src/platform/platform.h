@@ -64,6 +64,14 @@ struct LocalTime {
 // the replacing step), which may pass in a moment.
 enum class WriteError { None, CannotOpen, ShortWrite, CannotReplace, TargetBusy };
 
+// What a program run for its output left behind (RunForOutput).
+struct OutputRun {
+    uint32_t pid = 0;
+    uint32_t exitCode = 0;
+    bool ended = false;  // it ran past its bound and was ended
+    std::string output;  // standard output and error, in the order written, cut to the bound
+};
+
 struct QueuedMessage {  // one message as the modal loop sees it before dispatch
     WindowId hwnd = 0;
     uint32_t message = 0;
@@ -132,6 +140,10 @@ public:
     // Appends the bytes to the file (made when missing), opened for this one write with
     // sharing that lets others read, write, rename and delete it meanwhile.
     virtual int AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
+    // Reads at most maxBytes from byte offset on, the file opened with every sharing so that
+    // a program writing it may keep it open. 0 when it cannot be opened or read.
+    virtual int ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
+                             std::string& bytes) = 0;
     // Size of the file in bytes; -1 when it is not there or cannot be asked.
     virtual int64_t FileSize(const std::wstring& path) = 0;
     // Renames a file, replacing the target when it exists.
@@ -168,6 +180,12 @@ public:
     // The caller owns *process (CloseProcess). cmdLine may be changed by the system.
     virtual int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
                                     ProcessRef* process, uint32_t* pid) = 0;
+    // Runs the command line hidden with standard output and error into one pipe, whose
+    // writing end is the only handle it inherits (the one launch with redirected handles),
+    // keeps at most maxOutput bytes of what it writes, and ends it when it runs longer than
+    // ms. Waits for it. 0 when it could not be started.
+    virtual int RunForOutput(std::wstring& cmdLine, const std::wstring& currentDir, uint32_t ms,
+                             std::size_t maxOutput, OutputRun* run) = 0;
     virtual int QueryExitCode(ProcessRef process, uint32_t* code) = 0;
     virtual void CloseProcess(ProcessRef process) = 0;
     virtual int SnapshotProcesses(std::vector<ProcessEntry>& out) = 0;

@@ -60,6 +60,7 @@ CApacheControl::CApacheControl(const CWinApp& app) : m_path(L"C:\\nimbara\\"), m
     SetPath(m_path);
     m_port = settings::ReadInt(m_app, settings::kDefaultPort);
     m_address = settings::ReadAddress(m_app);
+    m_said.Configure(settings::ReadErrorLog(m_app), settings::ReadInt(m_app, settings::kConfigTest) != 0);
 }
 
 void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) const {
@@ -139,6 +140,7 @@ int CApacheControl::Start() {
                                   server_text::kCaption);
     std::wstring cmd = ServerCommandLine();
     DebugBox(cmd, L"httpd start cmd");
+    m_said.Launching(m_path);
     if (!Execute(cmd))
         return ReportStartFailure(server_text::kExecFailed, L"Exec", L"CApacheControl::Start");
     m_launchMs = nb::Os().MonotonicMs();
@@ -148,6 +150,10 @@ int CApacheControl::Start() {
 }
 
 uint32_t CApacheControl::StopTimeout() const { return settings::ReadInt(m_app, settings::kStopTimeout); }
+
+std::wstring CApacheControl::ExplainFailure(uint64_t ranMs) {
+    return m_said.Explain(ranMs, ServerCommandLine(), LaunchFolder());
+}
 
 int CApacheControl::Restart(const std::function<bool()>& wanted) {
     int ended = TerminateHttpd(StopTimeout());

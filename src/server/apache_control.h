@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/process_control.h"
+#include "server/server_said.h"
 
 class CWinApp;
 
@@ -25,6 +26,9 @@ public:
     int Restart(const std::function<bool()>& wanted = nullptr);
     // The "httpd" "stop_timeout" setting, read at each call: the graceful stop's bound.
     uint32_t StopTimeout() const;
+    // The server launched last ended ranMs after its launch, or never got ready: what it said
+    // goes to the supervision log. Returns the first text, empty when it said nothing.
+    std::wstring ExplainFailure(uint64_t ranMs);
 
     // The server's full path, in double quotes when it holds a blank or a tab.
     std::wstring ServerCommandLine() const;
@@ -38,6 +42,7 @@ public:
     std::wstring m_address;
     // When the server now in m_hProcess was launched (the platform's monotonic clock, ms).
     uint64_t m_launchMs = 0;
+    CServerSaid m_said;
 
 private:
     int ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,

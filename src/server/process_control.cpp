@@ -11,11 +11,14 @@ std::wstring LaunchFolderOf(const std::wstring& modulePath) {
     return parts.drive + parts.dir;
 }
 
+std::wstring LaunchFolder() {
+    std::wstring module;
+    return nb::Os().ModulePath(module, 260) ? LaunchFolderOf(module) : std::wstring();
+}
+
 int CProcessControl::Execute(std::wstring cmdLine) {
     nb::IPlatform& os = nb::Os();
-    std::wstring module;
-    std::wstring folder;
-    if (os.ModulePath(module, 260)) folder = LaunchFolderOf(module);
+    const std::wstring folder = LaunchFolder();
 
     nb::ProcessRef process = 0;
     uint32_t pid = 0;

@@ -31,3 +31,5 @@ public:
 // C:\nimbara\bin\. (Without the drive it would name that folder on the current drive,
 // which is another one when the program was started from a shortcut on another drive.)
 std::wstring LaunchFolderOf(const std::wstring& modulePath);
+// The folder every launch runs in: this executable's (empty when it cannot be asked).
+std::wstring LaunchFolder();

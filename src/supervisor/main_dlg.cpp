@@ -32,6 +32,16 @@ void LogServerExited(uint32_t pid, bool known, uint32_t code, uint64_t ranMs) {
 }
 }  // namespace
 
+std::wstring CrashLoopBalloonText(const std::wstring& home, const std::wstring& said) {
+    const std::wstring text = supervisor_text::kCrashLoop;
+    // The log's path without the doubled separator the file functions accept: a text to read.
+    if (said.empty()) return text + home + (layout::kLogFile + 1);
+    // The server's own words replace the second line, cut to what the balloon holds.
+    const std::wstring first = text.substr(0, text.find(L'\n') + 1);
+    const std::size_t room = kBalloonChars - first.size();
+    return first + (said.size() <= room ? said : said.substr(0, room - 1) + L"\u2026");
+}
+
 CMainDlg::CMainDlg(const CWinApp& app)
     : CDialog(IDD_MAINDLG),
       m_app(app),
@@ -75,6 +85,8 @@ void CMainDlg::LogStart() {
                           {"httpd.debug", m_apache.m_debug},
                           {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
                           {"httpd.stop_timeout", m_apache.StopTimeout()},
+                          {"httpd.error_log", m_apache.m_said.m_setting},
+                          {"httpd.config_test", m_apache.m_said.m_configTest ? 1 : 0},
                           {"nbmonitor.monitor_interval", m_timers[0].interval},
                           {"nbmonitor.backup_interval", m_timers[1].interval},
                           {"nbmonitor.debug", m_debug},
@@ -117,6 +129,7 @@ bool CMainDlg::OnInitDialog() {
     if (!WaitForServer()) {
         slog::Write("server-failed", {{"reason", supervisor_text::kNotReady},
                                       {"port", m_apache.m_port}, {"attempts", kReadinessAttempts}});
+        m_apache.ExplainFailure(os.MonotonicMs() - m_apache.m_launchMs);
         m_exitReason = L"not-ready";
         Shutdown();
         os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
@@ -203,6 +216,7 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
         if (ServerRunning(&code, &known)) {
             SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
             if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
+            if (ranMs >= kConfigTestWithinMs) m_apache.m_said.Settled();
             return;
         }
         // After a restart that launched nothing the handle is still the dead server's: its
@@ -210,6 +224,7 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
         if (!m_endNoted) {
             m_endNoted = true;
             LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
+            m_lastSaid = m_apache.ExplainFailure(ranMs);
             if (m_crashLoop.Failed(ranMs)) {
                 const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
                 NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
@@ -233,8 +248,7 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
     // A record of its own: m_nid stays as the icon's last fill, for NIM_DELETE.
     nb::NotifyIconRecord balloon = m_nid;
     balloon.uFlags = NIF_INFO;
-    // The log's path without the doubled separator the file functions accept: a text to read.
-    balloon.info = std::wstring(supervisor_text::kCrashLoop) + m_home + (layout::kLogFile + 1);
+    balloon.info = CrashLoopBalloonText(m_home, m_lastSaid);
     balloon.infoTitle = names::kProduct;
     balloon.infoFlags = NIIF_WARNING;
     nb::Os().NotifyIcon(NIM_MODIFY, balloon);
@@ -254,6 +268,7 @@ void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
                                 {"failures", m_health.m_failures}, {"last", m_health.m_lastFailure},
                                 {"ran_ms", ranMs}});
     m_endNoted = true;
+    m_lastSaid.clear();  // a hung server's log is not read: it has not ended
     if (m_crashLoop.Failed(ranMs)) NoteFailure(L"hung", L"no answer to the health check");
     RestartServer();
 }

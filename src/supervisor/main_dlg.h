@@ -12,6 +12,12 @@
 
 // The process's exit code when the start fails (-1).
 constexpr uint32_t kStartFailedExitCode = 0xFFFFFFFF;
+// The characters a balloon's text holds (its terminator not counted).
+constexpr std::size_t kBalloonChars = 255;
+
+// The crash loop's balloon text: its first line, then what the server said when it said
+// something, else the supervision log's path.
+std::wstring CrashLoopBalloonText(const std::wstring& home, const std::wstring& said);
 
 class CMainDlg : public CDialog {
 public:
@@ -52,6 +58,8 @@ public:
     CHealthCheck m_health;
     CCrashLoop m_crashLoop;
     int m_crashBalloon = 0;
+    // What the server said about its last failure (its first line), for the balloon.
+    std::wstring m_lastSaid;
 
 protected:
     bool OnInitDialog() override;

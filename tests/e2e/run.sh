@@ -17,7 +17,8 @@
 # (nbctl status and log), supervision_log.py (the program's log), health.py (a hung server
 # and the health check, a crash loop), stopping.py (graceful stop, nbctl exit --wait, end of
 # session), real_apache.py (the real server, Apache httpd as scripts/apache builds it;
-# skipped without that build) and installer.py (the example installer of packaging/installer,
+# skipped without that build), server_said.py (what a failing server says, the stand-in's
+# and the real Apache's) and installer.py (the example installer of packaging/installer,
 # built with makensis: install, upgrade, uninstall), run in that order by suite.py.
 # The last line is "N passed, M failed"; the exit status is the number of failed cases.
 set -uo pipefail

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The whole end-to-end suite: the cases of cases.py, then those of faults.py, launching.py,
-control.py, supervision_log.py, health.py, stopping.py, real_apache.py and installer.py, each
-run on a fresh installation. Run through tests/e2e/run.sh.
+control.py, supervision_log.py, health.py, stopping.py, real_apache.py, server_said.py and
+installer.py, each run on a fresh installation. Run through tests/e2e/run.sh.
 
     suite.py [CASE...]     only the cases whose name contains one of the words
 """
@@ -18,6 +18,7 @@ import supervision_log  # noqa: E402,F401
 import health  # noqa: E402,F401
 import stopping  # noqa: E402,F401
 import real_apache  # noqa: E402,F401
+import server_said  # noqa: E402,F401
 import installer  # noqa: E402,F401
 
 if __name__ == "__main__":

@@ -203,6 +203,16 @@ int FakePlatform::AppendToFile(const std::wstring& path, const std::string& byte
     return 1;
 }
 
+int FakePlatform::ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
+                               std::string& bytes) {
+    Log("ReadFrom " + U8(path) + " " + std::to_string(offset));
+    auto it = files.find(Key(path));
+    if (it == files.end() || locked.count(Key(path))) return 0;
+    const std::size_t at = std::min<std::size_t>(static_cast<std::size_t>(offset), it->second.size());
+    bytes = it->second.substr(at, maxBytes);
+    return 1;
+}
+
 int64_t FakePlatform::FileSize(const std::wstring& path) {
     auto it = files.find(Key(path));
     return it == files.end() ? -1 : static_cast<int64_t>(it->second.size());
@@ -292,6 +302,24 @@ int FakePlatform::SocketReceive(nb::SocketRef, std::string& bytes, std::size_t m
 void FakePlatform::CloseSocket(nb::SocketRef socket) {
     Log("CloseSocket " + Hex(socket));
     --liveSockets;
+}
+
+int FakePlatform::RunForOutput(std::wstring& cmdLine, const std::wstring& dir, uint32_t ms,
+                               std::size_t maxOutput, nb::OutputRun* run) {
+    Log("RunForOutput " + U8(cmdLine) + " dir=" + U8(dir) + " bound=" + std::to_string(ms));
+    OutputAnswer answer;
+    if (!outputRuns.empty()) {
+        answer = outputRuns.front();
+        outputRuns.pop_front();
+    }
+    nb::OutputRun r;
+    r.pid = 900;
+    r.ended = answer.runsMs > ms;
+    r.exitCode = r.ended ? 1 : answer.exitCode;
+    r.output = answer.output.substr(0, maxOutput);
+    monotonicMs += std::min<uint64_t>(answer.runsMs, ms);
+    *run = r;
+    return 1;
 }
 
 int FakePlatform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,

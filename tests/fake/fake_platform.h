@@ -55,6 +55,7 @@ public:
     std::map<std::wstring, uint64_t> heldUntil;
     nb::WriteError writeError = nb::WriteError::CannotOpen;  // what a failed replacement says
     std::set<std::wstring> undeletable;
+    std::set<std::wstring> locked;  // paths that cannot be opened for reading
     std::map<std::wstring, std::vector<nb::FindEntry>> folders;  // pattern -> entries
     bool HasFile(const std::wstring& path) const;
     std::string& File(const std::wstring& path);
@@ -78,6 +79,14 @@ public:
     std::set<nb::ProcessRef> openProcesses;
     std::vector<nb::ProcessEntry> processes;
     nb::ProcessRef lastProcess = 0;
+    // Programs run for their output: what each gives in turn (none left: exit 0, no output)
+    // and how long it runs (the monotonic clock moves by the smaller of that and the bound).
+    struct OutputAnswer {
+        std::string output;
+        uint32_t exitCode = 0;
+        uint64_t runsMs = 10;
+    };
+    std::deque<OutputAnswer> outputRuns;
     void KillLastProcess(uint32_t code = 1) { exitCodes[lastProcess] = code; }
     // Graceful stops: a pid listed here has the event ap<pid>_shutdown and ends that many ms
     // after it is set (kNever: it never does); its children (parentPid) end with it. Other
@@ -148,6 +157,8 @@ public:
     int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
                            nb::WriteError* error) override;
     int AppendToFile(const std::wstring& path, const std::string& bytes) override;
+    int ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
+                     std::string& bytes) override;
     int64_t FileSize(const std::wstring& path) override;
     int RenameReplacing(const std::wstring& from, const std::wstring& to) override;
     int MakeFolder(const std::wstring& path) override;
@@ -163,6 +174,8 @@ public:
     void CloseSocket(nb::SocketRef socket) override;
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& dir,
                             nb::ProcessRef* process, uint32_t* pid) override;
+    int RunForOutput(std::wstring& cmdLine, const std::wstring& dir, uint32_t ms, std::size_t maxOutput,
+                     nb::OutputRun* run) override;
     int QueryExitCode(nb::ProcessRef process, uint32_t* code) override;
     void CloseProcess(nb::ProcessRef process) override;
     int SnapshotProcesses(std::vector<nb::ProcessEntry>& out) override;

@@ -144,6 +144,17 @@ standin "log=standin.log"
 check "httpd: faults come from the environment" equals "$(NB_STANDIN_EXIT_NOW=1 httpd_exit_code)" 3
 standin "log=standin.log" "exit_now=0" "exit_after_ms=300"
 check "httpd: the file wins over the environment" equals "$(NB_STANDIN_EXIT_NOW=1 httpd_exit_code)" 4
+standin "error_exit=1"
+rm -f "$home/logs/error.log"
+check "httpd: error_exit ends with code 1" equals "$(httpd_exit_code)" 1
+check "httpd: ... after an Apache-shaped error line" bash -c \
+    'grep -qE "^\[[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9:.]{15} [0-9]{4}\] \[mpm_winnt:error\] \[pid [0-9]+:tid [0-9]+\] AH00451" "$1"' _ "$home/logs/error.log"
+config_test() { (cd "$bin" && wine httpd.exe -t; echo "code=$?") 2>&1 | grep -v -E '^(wine:|[0-9a-f]{4}:(fixme|err|warn):)' | tr -d '\r'; }
+check "httpd: -t says Syntax OK" equals "$(config_test)" "Syntax OK
+code=0"
+standin "syntax_error=1"
+check "httpd: syntax_error makes -t print AH00526 and end with 1" bash -c \
+    '[[ "$1" == "AH00526: Syntax error on line 1 of "*"Invalid command"*"code=1" ]]' _ "$(config_test)"
 standin "log=standin.log" "never_listen=1"
 start_httpd
 sleep 3

@@ -40,7 +40,7 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
                 ElementsAreArray(Stamped({
                     "start version=1.1.0.0 home=C:\\nimbara\\ settings=C:\\nimbara\\conf\\nbmonitor.ini "
                     "httpd.default_port=27142 httpd.default_address=127.0.0.1 httpd.debug=0 "
-                    "httpd.restart_wait=2000 httpd.stop_timeout=5000 nbmonitor.monitor_interval=5000 "
+                    "httpd.restart_wait=2000 httpd.stop_timeout=5000 httpd.error_log=logs\\error.log httpd.config_test=0 nbmonitor.monitor_interval=5000 "
                     "nbmonitor.backup_interval=86400000 nbmonitor.debug=0 nbmonitor.wait_time=2000 "
                     "nbmonitor.health_interval=0 nbmonitor.health_timeout=3000 "
                     "nbmonitor.health_failures=3 nbmonitor.health_start_period=30000 nbmonitor.crash_balloon=0",

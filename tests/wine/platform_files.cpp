@@ -152,6 +152,23 @@ START_TEST(read_whole_file) {
     ok(r == 0 && got == "untouched", "a file open elsewhere should not be read, result %d\n", r);
 }
 
+START_TEST(read_from_a_file_its_writer_keeps_open) {
+    std::wstring path = fx::NewFolder(L"readfrom") + L"\\error.log";
+    fx::WriteBytes(path, "0123456789");
+    // As the server keeps its error log: open for writing, sharing reads and writes.
+    HANDLE writer = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    std::string got = "untouched";
+    int r = fx::Os().ReadFileFrom(path, 3, 4, got);
+    ok(r == 1 && got == "3456", "4 bytes from offset 3 expected, got %d %s\n", r, got.c_str());
+    r = fx::Os().ReadFileFrom(path, 8, 100, got);
+    ok(r == 1 && got == "89", "the rest up to the end expected, got %d %s\n", r, got.c_str());
+    ::CloseHandle(writer);
+    got = "untouched";
+    ok(fx::Os().ReadFileFrom(path + L".missing", 0, 10, got) == 0 && got == "untouched",
+       "a missing file should fail and leave the output alone, got %s\n", got.c_str());
+}
+
 START_TEST(list_and_remove) {
     std::wstring dir = fx::NewFolder(L"backup");
     fx::WriteBytes(dir + L"\\20260101.zip", "a");

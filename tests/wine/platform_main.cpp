@@ -6,6 +6,9 @@
 //   nbwine_platform.exe --child dll NAME      30 when the DLL NAME beside the exe loads
 //                                             before the DLL search is restricted and not
 //                                             after; 31 when it loads after; 32 never
+//   nbwine_platform.exe --child say HANDLE    writes a line to standard output and one to
+//                                             standard error; 40 when HANDLE (a value of
+//                                             the parent's) is no handle of its own, else 41
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
@@ -159,6 +162,13 @@ bool Child(int argc, wchar_t** argv, int* exitCode) {
         nb::win::RestrictDllSearchToSystem();
         HMODULE after = ::LoadLibraryW(argv[3]);
         *exitCode = before == nullptr ? 32 : after == nullptr ? 30 : 31;
+    } else if (mode == L"say" && argc > 3) {
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), "to stdout\r\n", 11, &written, nullptr);
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), "to stderr\r\n", 11, &written, nullptr);
+        DWORD flags = 0;
+        HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(argv[3], nullptr, 10)));
+        *exitCode = ::GetHandleInformation(h, &flags) ? 41 : 40;
     } else {
         *exitCode = 99;
     }

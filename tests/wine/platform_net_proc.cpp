@@ -148,6 +148,28 @@ START_TEST(process_hidden_and_folder) {
     os.CloseProcess(p);
 }
 
+START_TEST(process_output_through_a_pipe) {
+    nb::IPlatform& os = fx::Os();
+    // An inheritable handle of this process that is not the pipe: the child must not get it.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE other = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+    std::wstring cmd = Quoted(fx::SelfPath()) + L" --child say " +
+                       std::to_wstring(reinterpret_cast<uintptr_t>(other));
+    nb::OutputRun run;
+    ok(os.RunForOutput(cmd, L"", 30000, 1024, &run) == 1, "the child should start, error %lu\n", ::GetLastError());
+    ok(run.output == "to stdout\r\nto stderr\r\n", "both streams in order expected, got %s\n", run.output.c_str());
+    ok(run.exitCode == 40 && !run.ended, "only the pipe should be inherited (40), got %u ended %d\n", run.exitCode,
+       run.ended);
+    ::CloseHandle(other);
+    ok(os.RunForOutput(cmd, L"", 30000, 4, &run) == 1 && run.output == "to s", "output cut to 4 bytes, got %s\n",
+       run.output.c_str());
+
+    cmd = Quoted(fx::SelfPath()) + L" --child wait";
+    const ULONGLONG began = ::GetTickCount64();
+    ok(os.RunForOutput(cmd, L"", 300, 1024, &run) == 1 && run.ended, "a child past its bound should be ended\n");
+    ok(::GetTickCount64() - began < 10000, "the bound should hold, took %llu ms\n", ::GetTickCount64() - began);
+}
+
 START_TEST(process_failure_leaves_outputs) {
     nb::IPlatform& os = fx::Os();
     std::wstring cmd = L"C:\\nimbara\\\\bin\\no-such-httpd.exe";

@@ -26,6 +26,12 @@
 //   shutdown_delay_ms=N NB_STANDIN_SHUTDOWN_DELAY_MS  ... N ms after the event was set
 //   shutdown_ignore=1   NB_STANDIN_SHUTDOWN_IGNORE  make the event but never act on it (a
 //                                                   server that hangs in its stop)
+//   error_exit=1        NB_STANDIN_ERROR_EXIT       write an Apache-shaped error line to
+//                                                   logs\error.log and end (exit code 1)
+//   syntax_error=1      NB_STANDIN_SYNTAX_ERROR     run with -t, print Apache's syntax error
+//                                                   on standard error (exit code 1)
+// Run with -t it only tests the configuration, as Apache does: "Syntax OK" on standard
+// error (exit code 0), or the syntax error above.
 // Exit codes: 1 no Listen line, 2 bind or listen failed, 3 exit_now, 4 exit_after_ms.
 #include <winsock2.h>
 #include <windows.h>
@@ -48,7 +54,9 @@ const wchar_t kHelp[] =
     L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG);\r\n"
     L"hang, hang_after_ms (NB_STANDIN_HANG, NB_STANDIN_HANG_AFTER_MS).\r\n"
     L"Graceful stop: shutdown_event, shutdown_delay_ms, shutdown_ignore (NB_STANDIN_SHUTDOWN_EVENT,\r\n"
-    L"NB_STANDIN_SHUTDOWN_DELAY_MS, NB_STANDIN_SHUTDOWN_IGNORE): the event ap<PID>_shutdown.\r\n";
+    L"NB_STANDIN_SHUTDOWN_DELAY_MS, NB_STANDIN_SHUTDOWN_IGNORE): the event ap<PID>_shutdown.\r\n"
+    L"What a failing Apache says: error_exit (NB_STANDIN_ERROR_EXIT) writes an error line to\r\n"
+    L"logs\\error.log and ends; syntax_error (NB_STANDIN_SYNTAX_ERROR) makes -t print a syntax error.\r\n";
 
 const DWORD kIoTimeoutMs = 3000;    // per recv/send; a silent client is dropped after this
 const int kMaxRequestBytes = 8192;
@@ -181,6 +189,45 @@ void AppendLog(const std::wstring& log, const char* line) {
     DWORD written = 0;
     ::WriteFile(h, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     ::CloseHandle(h);
+}
+
+// Apache's error log line: "[Wed Dec 09 21:30:46.123456 2026] [core:emerg] [pid 1:tid 2] text".
+void WriteErrorLog(const char* levelAndModule, const char* text) {
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char line[512];
+    std::snprintf(line, sizeof line, "[%s %s %02u %02u:%02u:%02u.%03u000 %u] [%s] [pid %lu:tid %lu] %s\r\n",
+                  kDays[t.wDayOfWeek % 7], kMonths[(t.wMonth + 11) % 12], t.wDay, t.wHour, t.wMinute, t.wSecond,
+                  t.wMilliseconds, t.wYear, levelAndModule, static_cast<unsigned long>(::GetCurrentProcessId()),
+                  static_cast<unsigned long>(::GetCurrentThreadId()), text);
+    ::CreateDirectoryW((g_home + L"\\logs").c_str(), nullptr);
+    AppendLog(g_home + L"\\logs\\error.log", line);
+}
+
+// httpd -t: what Apache prints on standard error for a configuration that loads, or for one
+// with an unknown directive.
+int ConfigTest() {
+    HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    char text[MAX_PATH * 3 + 200];
+    int exitCode = 0;
+    if (Number(Setting(L"syntax_error", L"NB_STANDIN_SYNTAX_ERROR")) != 0) {
+        char conf[MAX_PATH * 3];
+        ::WideCharToMultiByte(CP_UTF8, 0, (g_home + L"\\conf\\httpd.conf").c_str(), -1, conf, sizeof conf, nullptr,
+                              nullptr);
+        std::snprintf(text, sizeof text,
+                      "AH00526: Syntax error on line 1 of %s:\r\nInvalid command 'StandinFault', perhaps misspelled "
+                      "or defined by a module not included in the server configuration\r\n", conf);
+        exitCode = 1;
+    } else {
+        std::snprintf(text, sizeof text, "Syntax OK\r\n");
+    }
+    DWORD written = 0;
+    if (err != nullptr && err != INVALID_HANDLE_VALUE)
+        ::WriteFile(err, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    return exitCode;
 }
 
 void LogStart(const Faults& f, const std::string& address, unsigned port) {
@@ -383,6 +430,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
         return 0;
     }
     g_home = ExeFolder() + L"\\..";
+    if (args == L"-t") return ConfigTest();
     const Faults faults = ReadFaults();
     const Hang hang = ReadHang();
     const DWORD started = ::GetTickCount();
@@ -393,6 +441,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
     LogStart(faults, address, port);
 
     if (faults.exitNow) return 3;
+    if (Number(Setting(L"error_exit", L"NB_STANDIN_ERROR_EXIT")) != 0) {
+        WriteErrorLog("mpm_winnt:error", "AH00451: no listening sockets available, shutting down (stand-in error_exit)");
+        return 1;
+    }
     if (!haveListen) return 1;
     OfferGracefulStop(faults);
     if (faults.exitAfterMs > 0)

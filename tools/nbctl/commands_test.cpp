@@ -149,6 +149,14 @@ int main() {
     Check(h.crashState == "looping" && h.crashCode == "hung" && h.crashMeaning == "no answer", "crash loop");
     Check(nbctl::Summarize({t0 + "crash-loop count=3 code=1", t0 + "start"}, 0).crashState == "none",
           "a new start forgets the crash loop");
+    const nbctl::History said = nbctl::Summarize(
+        {t0 + "server-exited pid=1 code=1", t0 + "server-said pid=5 level=error text=old", t0 + "server-failed port=80",
+         t0 + "server-said pid=6 level=emerg text=\"AH00072: make_sock\"", t0 + "crash-loop count=3 code=1",
+         t0 + "server-said pid=900 text=\"Syntax OK\" source=config-test", t0 + "restart pid=7 port=80"},
+        0);
+    Check(said.said.size() == 2 && nbctl::FieldOf(said.said[0], "text") == "AH00072: make_sock" &&
+              nbctl::FieldOf(said.said[1], "source") == "config-test",
+          "what the server said: the lines after the last failure only");
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

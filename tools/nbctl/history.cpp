@@ -1,5 +1,5 @@
 // nbctl status, what the log and the backup folder tell beyond the last lines: the health
-// check, the last server-exited with its meaning, the restarts of the last hour, the crash
+// check, the last server-exited with its meaning and what the server said, the restarts of the last hour, the crash
 // loop, and the newest backup (stale when older than twice backup_interval).
 #include "platform/win32/windows_support.h"
 
@@ -95,6 +95,15 @@ std::string StatusHistory(const std::wstring& home, bool json) {
             out += "{\"time\":" + Json(h.exitTime) + ",\"pid\":" + JsonNumber(h.exitPid) + ",\"code\":" +
                    JsonNumber(h.exitCode) + ",\"code_hex\":" + Json(h.exitCodeHex) + ",\"meaning\":" +
                    Json(h.exitMeaning) + "}";
+        out += ",\"apache_said\":[";
+        for (std::size_t i = 0; i < h.said.size(); ++i) {
+            const LogLine& l = h.said[i];
+            out += std::string(i ? "," : "") + "{\"time\":" + Json(l.time) + ",\"pid\":" +
+                   JsonNumber(FieldOf(l, "pid")) + ",\"level\":" + Json(FieldOf(l, "level")) + ",\"text\":" +
+                   JsonString(FieldOf(l, "text")) + ",\"source\":" +
+                   JsonString(FieldOf(l, "source").empty() ? "error-log" : FieldOf(l, "source")) + "}";
+        }
+        out += "]";
         out += ",\"restarts_last_hour\":" + std::to_string(h.restartsLastHour);
         out += ",\"crash_loop\":{\"state\":" + JsonString(h.crashState) + ",\"time\":" + Json(h.crashTime) +
                ",\"count\":" + JsonNumber(h.crashCount) + ",\"code\":" + Json(h.crashCode) +
@@ -124,6 +133,11 @@ std::string StatusHistory(const std::wstring& home, bool json) {
         out += StatusRow("last exit", h.exitTime + ": pid " + h.exitPid + ", code " + h.exitCode +
                                     (h.exitCodeHex.empty() ? "" : " (" + h.exitCodeHex + ")") +
                                     (h.exitMeaning.empty() ? "" : ": " + h.exitMeaning));
+    for (const LogLine& l : h.said) {
+        const std::string level = FieldOf(l, "level"), source = FieldOf(l, "source");
+        out += StatusRow("  said", (level.empty() ? "" : "[" + level + "] ") + FieldOf(l, "text") +
+                                      (source.empty() ? "" : " (" + source + ")"));
+    }
     out += StatusRow("restarts", std::to_string(h.restartsLastHour) + " in the last hour");
     if (h.crashState == "looping")
         out += StatusRow("crash loop", "since " + h.crashTime + ": " + h.crashCount + " quick failures in a row, last " +

@@ -1,5 +1,6 @@
 // What nbctl status tells from the supervision log beyond its last lines: the health check's
-// state, the last server-exited, the restarts of the last hour and the crash loop's state.
+// state, the last server-exited and what the server said of its failure, the restarts of the
+// last hour and the crash loop's state.
 // Plain C++ free of windows.h, checked natively too.
 #pragma once
 
@@ -47,6 +48,9 @@ struct History {
     // The last server-exited line of the log.
     bool haveExit = false;
     std::string exitTime, exitPid, exitCode, exitCodeHex, exitMeaning;
+    // The server-said lines after the last server-exited or server-failed, at most kSaid.
+    static constexpr std::size_t kSaid = 5;
+    std::vector<LogLine> said;
     unsigned restartsLastHour = 0;
     // Since the last start: "none", "looping" (told, not yet over) or "ended".
     std::string crashState = "none";
@@ -75,6 +79,12 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
             h.healthFailures = 0;
             h.crashState = fresh.crashState;
             h.crashTime = h.crashCount = h.crashCode = h.crashMeaning = std::string();
+            h.said.clear();
+        } else if (e == "server-failed") {
+            h.said.clear();
+        } else if (e == "server-said") {
+            if (h.said.size() == History::kSaid) h.said.erase(h.said.begin());
+            h.said.push_back(line);
         } else if (e == "health-ok") {
             h.healthLast = "ok";
             h.healthTime = line.time;
@@ -88,6 +98,7 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
             long long when = 0;
             if (LogTimeToUnix(line.time, &when) && when <= now && now - when < 3600) ++h.restartsLastHour;
         } else if (e == "server-exited") {
+            h.said.clear();
             h.haveExit = true;
             h.exitTime = line.time;
             h.exitPid = FieldOf(line, "pid");

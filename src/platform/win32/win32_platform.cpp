@@ -5,6 +5,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/window_handles.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -259,6 +260,27 @@ int Win32Platform::AppendToFile(const std::wstring& path, const std::string& byt
                : 0;
 }
 
+int Win32Platform::ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
+                                std::string& bytes) {
+    ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    if (!file || !::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) return 0;
+    std::string content;
+    char chunk[16384];
+    while (content.size() < maxBytes) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, maxBytes - content.size()));
+        if (!::ReadFile(file.Get(), chunk, want, &got, nullptr)) return 0;
+        if (got == 0) break;
+        content.append(chunk, got);
+    }
+    bytes.swap(content);
+    return 1;
+}
+
 int64_t Win32Platform::FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
@@ -385,6 +407,77 @@ int Win32Platform::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring
     else
         ::CloseHandle(pi.hProcess);
     if (pid != nullptr) *pid = pi.dwProcessId;
+    return 1;
+}
+
+namespace {
+// Appends what the pipe holds now, without blocking, keeping at most maxOutput bytes.
+void DrainPipe(HANDLE pipe, std::size_t maxOutput, std::string& output) {
+    char chunk[4096];
+    DWORD available = 0;
+    while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD got = 0;
+        if (!::ReadFile(pipe, chunk, std::min<DWORD>(available, sizeof chunk), &got, nullptr) || got == 0) return;
+        output.append(chunk, std::min<std::size_t>(got, maxOutput - std::min(maxOutput, output.size())));
+    }
+}
+}  // namespace
+
+int Win32Platform::RunForOutput(std::wstring& cmdLine, const std::wstring& currentDir, uint32_t ms,
+                                std::size_t maxOutput, OutputRun* run) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 0)) return 0;
+    ScopedKernelHandle reader(readEnd), writer(writeEnd);
+    // Made inheritable here, and named as the one handle this child inherits: a socket or
+    // any other inheritable handle of this process stays out of it.
+    if (!::SetHandleInformation(writer.Get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return 0;
+    SIZE_T listBytes = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+    std::vector<char> listBuffer(listBytes);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+    HANDLE inherited[1] = {writer.Get()};
+    if (listBytes == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) return 0;
+    const bool listed = ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                                    sizeof inherited, nullptr, nullptr) != 0;
+    STARTUPINFOEXW si = {};
+    si.StartupInfo.cb = sizeof si;
+    si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    si.StartupInfo.wShowWindow = SW_HIDE;
+    si.StartupInfo.hStdInput = nullptr;
+    si.StartupInfo.hStdOutput = writer.Get();
+    si.StartupInfo.hStdError = writer.Get();
+    si.lpAttributeList = list;
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> line(cmdLine.begin(), cmdLine.end());
+    line.push_back(L'\0');
+    const BOOL created = listed && ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                                     NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT,
+                                                     nullptr, currentDir.empty() ? nullptr : currentDir.c_str(),
+                                                     &si.StartupInfo, &pi);
+    ::DeleteProcThreadAttributeList(list);
+    writer.Reset();  // the child's copy is the one left: the pipe breaks when it ends
+    if (!created) return 0;
+    ::CloseHandle(pi.hThread);
+    ScopedKernelHandle process(pi.hProcess);
+    OutputRun result;
+    result.pid = pi.dwProcessId;
+    const ULONGLONG started = ::GetTickCount64();
+    for (;;) {
+        DrainPipe(reader.Get(), maxOutput, result.output);
+        if (::WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0) break;
+        if (::GetTickCount64() - started >= ms) {
+            ::TerminateProcess(process.Get(), 1);
+            ::WaitForSingleObject(process.Get(), 1000);
+            result.ended = true;
+            break;
+        }
+    }
+    DrainPipe(reader.Get(), maxOutput, result.output);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.Get(), &code);
+    result.exitCode = code;
+    cmdLine.assign(line.data());
+    *run = std::move(result);
     return 1;
 }
 

@@ -41,6 +41,8 @@ public:
     int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
                            WriteError* error = nullptr) override;
     int AppendToFile(const std::wstring& path, const std::string& bytes) override;
+    int ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
+                     std::string& bytes) override;
     int64_t FileSize(const std::wstring& path) override;
     int RenameReplacing(const std::wstring& from, const std::wstring& to) override;
     int MakeFolder(const std::wstring& path) override;
@@ -60,6 +62,8 @@ public:
     // processes
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
                             ProcessRef* process, uint32_t* pid) override;
+    int RunForOutput(std::wstring& cmdLine, const std::wstring& currentDir, uint32_t ms,
+                     std::size_t maxOutput, OutputRun* run) override;
     int QueryExitCode(ProcessRef process, uint32_t* code) override;
     void CloseProcess(ProcessRef process) override;
     int SnapshotProcesses(std::vector<ProcessEntry>& out) override;

@@ -17,6 +17,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -601,6 +602,22 @@ int Run(std::vector<std::wstring> a) {
     if (cmd == L"procs") {
         for (const Proc& p : Processes())
             Out(L"proc\t" + Num(p.pid) + L"\t" + Num(p.parent) + L"\t" + Escape(p.name));
+        return 0;
+    }
+    if (cmd == L"watchprocs" && need(2)) {
+        // Every process of the name that comes to be within MS ms, however short its life:
+        // the list is looked at every few milliseconds.
+        std::vector<DWORD> seen;
+        const ULONGLONG until = GetTickCount64() + (ULONGLONG)ParseInt(a[1]);
+        while (GetTickCount64() < until) {
+            for (const Proc& p : Processes())
+                if (_wcsicmp(p.name.c_str(), a[2].c_str()) == 0 &&
+                    std::find(seen.begin(), seen.end(), p.pid) == seen.end()) {
+                    seen.push_back(p.pid);
+                    Out(L"seen\t" + Num(p.pid) + L"\t" + Num(p.parent));
+                }
+            Sleep(2);
+        }
         return 0;
     }
     if (cmd == L"kill" && need(1)) {
