@@ -18,6 +18,7 @@ import supervision_log  # noqa: E402,F401
 import health  # noqa: E402,F401
 import stopping  # noqa: E402,F401
 import real_apache  # noqa: E402,F401
+import quick_start  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(cases.main())
