@@ -10,7 +10,7 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=${1:-$root/build/win}
+build=$(cd "${1:-$root/build/win}" 2>/dev/null && pwd) || build=${1:-}
 work=$root/build/sign-test
 # shellcheck source=../check.sh
 . "$root/tests/check.sh"
