@@ -28,11 +28,8 @@ if(NOT CPACK_PACKAGE_FILES)
     if("$ENV{NB_SIGN_PFX}$ENV{NB_SIGN_PKCS11_MODULE}" STREQUAL "")
         message(STATUS "nbmonitor: this release is UNSIGNED (neither NB_SIGN_PFX nor NB_SIGN_PKCS11_MODULE is set)")
     else()
-        set(nb_sign_options "")
-        if(NOT "$ENV{NB_SIGN_NO_TIMESTAMP}" STREQUAL "")
-            set(nb_sign_options --no-timestamp)
-        endif()
-        execute_process(COMMAND ${CPACK_NB_SOURCE_DIR}/scripts/sign ${nb_sign_options}
+        # scripts/sign reads the key, NB_SIGN_TIMESTAMP_URL and NB_SIGN_NO_TIMESTAMP itself.
+        execute_process(COMMAND ${CPACK_NB_SOURCE_DIR}/scripts/sign
                                 ${nb_stage}/bin/nbmonitor.exe ${nb_stage}/bin/nbctl.exe
                         RESULT_VARIABLE nb_rc)
         if(NOT nb_rc EQUAL 0)

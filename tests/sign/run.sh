@@ -25,7 +25,7 @@ fi
 rm -rf "$work"
 mkdir -p "$work/tokens"
 cd "$work" || exit 1
-unset NB_SIGN_PFX NB_SIGN_PASSWORD NB_SIGN_PKCS11_MODULE NB_SIGN_KEY NB_SIGN_CERT NB_SIGN_TIMESTAMP_URL
+unset NB_SIGN_PFX NB_SIGN_PASSWORD NB_SIGN_PKCS11_MODULE NB_SIGN_KEY NB_SIGN_CERT NB_SIGN_TIMESTAMP_URL NB_SIGN_NO_TIMESTAMP
 
 # The test CA, the signer's and the time-stamping authority's certificates.
 ssl() { openssl "$@" >>openssl.log 2>&1; }
