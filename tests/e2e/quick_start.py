@@ -19,16 +19,15 @@ from real_apache import APACHE, apache_case, no_errors
 GUIDE = os.path.join(os.environ["NB_ROOT"], "docs", "integrating.md")
 
 
-def guide_section(text, heading):
-    return text.split("\n%s\n" % heading, 1)[1].split("\n## ", 1)[0]
+def guide_section(heading):
+    with open(GUIDE, encoding="utf-8") as f:
+        return f.read().split("\n%s\n" % heading, 1)[1].split("\n## ", 1)[0]
 
 
 def quick_start_steps():
     """The quick start's numbered steps: (number, first sentence), blanks folded."""
-    with open(GUIDE, encoding="utf-8") as f:
-        section = guide_section(f.read(), "## Quick start")
     steps, current = [], None
-    for line in section.split("\n"):
+    for line in guide_section("## Quick start").split("\n"):
         m = re.match(r"^(\d+)\. (.*)", line)
         if m:
             current = [int(m.group(1)), m.group(2)]
@@ -38,12 +37,6 @@ def quick_start_steps():
         else:
             current = None
     return [(n, re.split(r"\.(?:\s|$)", text, 1)[0]) for n, text in steps]
-
-
-def guide_httpd_conf():
-    with open(GUIDE, encoding="utf-8") as f:
-        section = guide_section(f.read(), "## Which server it was written for")
-    return re.search(r"```apache\n(.*?)```", section, re.S).group(1)
 
 
 def crlf(text):
@@ -106,7 +99,8 @@ class Steps:
         shutil.copy(os.path.join(APACHE, "conf", "mime.types"), self.path("conf"))
         os.makedirs(self.path("conf", "extra"))
         os.makedirs(self.path("logs"))
-        self.write("conf/httpd.conf", crlf(guide_httpd_conf()))
+        conf = re.search(r"```apache\n(.*?)```", guide_section("## Which server it was written for"), re.S)
+        self.write("conf/httpd.conf", crlf(conf.group(1)))
 
     # 5.
     def php(self):

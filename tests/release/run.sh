@@ -59,8 +59,11 @@ if [ ! -f "$zip" ]; then
     finish
 fi
 # The build id: the project's version, the commit, +dirty when a tracked file differs from it.
-build_id=$(sed -n 's/^project(nbmonitor VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")+g$(git -C "$root" rev-parse --short=10 HEAD)
-[ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] || build_id+=+dirty
+build_id=$(sed -n 's/^project(nbmonitor VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+if commit=$(git -C "$root" rev-parse --short=10 HEAD 2>/dev/null); then
+    build_id+=+g$commit
+    [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] || build_id+=+dirty
+fi
 check "package: named nbmonitor-<build id>-win32.zip ($zipname)" test "$zipname" = "nbmonitor-$build_id-win32.zip"
 check "package: SHA256SUMS beside it matches" bash -c "cd '$win' && sha256sum --quiet -c SHA256SUMS && grep -q ' $zipname\$' SHA256SUMS"
 check "package: says it is unsigned without a certificate" grep -q 'this release is UNSIGNED' "$work/package-win.log"
