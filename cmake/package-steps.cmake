@@ -1,6 +1,8 @@
 # CPack runs this script twice while it makes the release zip (cmake/package.cmake):
 #   before the zip, on the files staged for it: signs bin/nbmonitor.exe and bin/nbctl.exe with
-#     scripts/sign when NB_SIGN_PFX is set (the build's own exes stay unsigned), and sets
+#     scripts/sign when NB_SIGN_PFX or NB_SIGN_PKCS11_MODULE is set (its key; a timestamp from
+#     NB_SIGN_TIMESTAMP_URL, or none when NB_SIGN_NO_TIMESTAMP is set; the build's own exes
+#     stay unsigned), and sets
 #     SOURCE_DATE_EPOCH for CPack, which then gives every entry that time;
 #   after the zip (CPACK_PACKAGE_FILES is set then): normalizes the zip, makes the example
 #     installer from its files and writes SHA256SUMS (the zip's hash only).
@@ -24,16 +26,17 @@ endif()
 
 if(NOT CPACK_PACKAGE_FILES)
     set(nb_stage ${CPACK_TEMPORARY_DIRECTORY})
-    if(DEFINED ENV{NB_SIGN_PFX} AND NOT "$ENV{NB_SIGN_PFX}" STREQUAL "")
+    if("$ENV{NB_SIGN_PFX}$ENV{NB_SIGN_PKCS11_MODULE}" STREQUAL "")
+        message(STATUS "nbmonitor: this release is UNSIGNED (neither NB_SIGN_PFX nor NB_SIGN_PKCS11_MODULE is set)")
+    else()
+        # scripts/sign reads the key, NB_SIGN_TIMESTAMP_URL and NB_SIGN_NO_TIMESTAMP itself.
         execute_process(COMMAND ${CPACK_NB_SOURCE_DIR}/scripts/sign
                                 ${nb_stage}/bin/nbmonitor.exe ${nb_stage}/bin/nbctl.exe
                         RESULT_VARIABLE nb_rc)
         if(NOT nb_rc EQUAL 0)
             message(FATAL_ERROR "nbmonitor: signing failed (scripts/sign: ${nb_rc}); no zip made")
         endif()
-        message(STATUS "nbmonitor: bin/nbmonitor.exe and bin/nbctl.exe signed with $ENV{NB_SIGN_PFX}")
-    else()
-        message(STATUS "nbmonitor: this release is UNSIGNED (NB_SIGN_PFX is not set)")
+        message(STATUS "nbmonitor: bin/nbmonitor.exe and bin/nbctl.exe signed with $ENV{NB_SIGN_PFX}$ENV{NB_SIGN_KEY}")
     endif()
     set(ENV{SOURCE_DATE_EPOCH} ${nb_epoch})
     return()

@@ -1,13 +1,15 @@
 # The release zip, as an integrator puts it into an installation (included by windows.cmake):
 #   cmake --build <build> --target package
-# makes <build>/nbmonitor-<version>-win32.zip (win64 for the x86_64 build) and
-# <build>/nbmonitor-<version>-win32-setup.exe, the example installer of packaging/installer
+# makes <build>/nbmonitor-<build id>-win32.zip (win64 for the x86_64 build; the build id,
+# 1.1.0.0+g<commit>[+dirty], comes from cmake/build_id.cmake),
+# <build>/nbmonitor-<build id>-win32-setup.exe, the example installer of packaging/installer
 # made from the zip's files (cmake/package-steps.cmake), and <build>/SHA256SUMS; the zip holds
 #   bin/nbmonitor.exe, bin/nbctl.exe
 #   bin/nbbackup.bat.example, bin/nbrestore.bat.example   the demo installation's scripts
 #   conf/nbmonitor.ini.example                             every setting, with its default
 #   docs/integrating.md, README.md
-# cmake/package-steps.cmake signs the exes in the zip when NB_SIGN_PFX names a certificate,
+# cmake/package-steps.cmake signs the exes in the zip when NB_SIGN_PFX or NB_SIGN_PKCS11_MODULE
+# names a key (scripts/sign),
 # and fixes every entry's time, order and attributes, so that one commit gives one zip.
 # Needs CMake 3.19 (CPack's pre- and post-build scripts).
 
@@ -50,7 +52,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
     set(CPACK_SYSTEM_NAME win32)
 endif()
-set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${NB_BUILD_ID}-${CPACK_SYSTEM_NAME})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};nbmonitor;release;/")

@@ -44,14 +44,12 @@ add_custom_command(
 add_custom_target(nbicons DEPENDS ${NB_ICONS})
 
 set(NB_RC ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.rc)
-# The version record's numbers, from the project's version (text fields) and
-# NB_NUMERIC_VERSION (numeric fields; see CMakeLists.txt for why they differ).
-string(REPLACE "." "," NB_VERSION_NUMBERS "${NB_NUMERIC_VERSION}")
-set(NB_VERSION_HEADER ${CMAKE_CURRENT_BINARY_DIR}/version/nbmonitor_version.h)
-file(CONFIGURE OUTPUT ${NB_VERSION_HEADER} CONTENT
-     "#define NB_VERSION_TEXT \"${PROJECT_VERSION}\"\n#define NB_VERSION_NUMBERS ${NB_VERSION_NUMBERS}\n")
+# The version record's values come from nbmonitor_version.h (cmake/build_id.cmake): the
+# project's version (text fields), NB_NUMERIC_VERSION (numeric fields; see CMakeLists.txt for
+# why they differ) and the build id (PrivateBuild).
+set(NB_VERSION_HEADER ${NB_VERSION_DIR}/nbmonitor_version.h)
 # windres looks for the files an .rc names (icons, manifest, version) in its include folders.
-set(NB_RC_INCLUDES ${NB_ICON_DIR} ${PROJECT_SOURCE_DIR}/src/resources ${CMAKE_CURRENT_BINARY_DIR}/version)
+set(NB_RC_INCLUDES ${NB_ICON_DIR} ${PROJECT_SOURCE_DIR}/src/resources ${NB_VERSION_DIR})
 set(NB_MANIFEST ${PROJECT_SOURCE_DIR}/src/resources/nbmonitor.exe.manifest)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     # The 64-bit build, made only where Wine cannot run 32-bit code, must name its own

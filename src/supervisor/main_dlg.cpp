@@ -8,6 +8,8 @@
 #include "resources/resource.h"
 #include "server/php_ini.h"
 #include "server/server_stop.h"
+// NB_VERSION_TEXT and NB_BUILD_ID, written by the build.
+#include "nbmonitor_version.h"
 
 namespace {
 constexpr uint32_t kRestartPause = 2000;
@@ -78,6 +80,7 @@ int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(h
 void CMainDlg::LogStart() {
     // The two pauses and stop_timeout are read again at every use; these are their values now.
     slog::Write("start", {{"version", L"" NB_VERSION_TEXT},
+                          {"build", L"" NB_BUILD_ID},
                           {"home", m_home},
                           {"settings", m_app.SettingsPath()},
                           {"httpd.default_port", m_apache.m_port},

@@ -84,6 +84,11 @@ class Session:
         self.started = []  # Popen objects of this case, ended by stop_all()
         self.screen = Screen(self)
 
+    def build_id(self):
+        """The build id the build wrote into its programs (1.1.0.0+g<commit>[+dirty])."""
+        with open(os.path.join(self.build, "version", "nbmonitor_version.h"), encoding="utf-8") as f:
+            return re.search(r'#define NB_BUILD_ID "([^"]*)"', f.read()).group(1)
+
     # --- Wine processes -------------------------------------------------------------------
 
     def start(self, args, cwd, log_name):

@@ -20,6 +20,7 @@ import stopping  # noqa: E402,F401
 import real_apache  # noqa: E402,F401
 import server_said  # noqa: E402,F401
 import installer  # noqa: E402,F401
+import quick_start  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(cases.main())

@@ -36,7 +36,8 @@ def kill_server(s, code):
 
 @case("log: a killed server leaves server-exited with its code, then restart")
 def log_killed_server(s, t):
-    """Every line has the stamp, the program's pid and an event; the start is there; a server
+    """Every line has the stamp, the program's pid and an event; the start is there with the
+    build's id; a server
     killed with exit code 7 is found by a tick and logged with that code, and the restart
     that follows names the new server's pid and port."""
     inst, sup = started(s)
@@ -47,6 +48,8 @@ def log_killed_server(s, t):
             s.pids_of("nbmonitor.exe"), "process ids in the log")
     t.true(events(inst, "start") and "home=C:\\nimbara\\" in events(inst, "start")[0],
            "start line with the home: %r" % events(inst, "start"))
+    t.true(events(inst, "start") and (" build=%s " % s.build_id()) in events(inst, "start")[0],
+           "start line with the build id %s: %r" % (s.build_id(), events(inst, "start")))
     launches = len(inst.launches())
     old = kill_server(s, 7)
     wait_until("restart in the log", lambda: events(inst, "restart"), MONITOR_S + 2.0 + RESTART_WAIT_S + 6, 0.2)

@@ -33,7 +33,10 @@ mkdir -p "$work"
 # One time for every zip of this run, even if a commit lands meanwhile.
 SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)
 export SOURCE_DATE_EPOCH
-unset NB_SIGN_PFX NB_SIGN_PASSWORD NB_SIGN_TIMESTAMP_URL
+unset NB_SIGN_PFX NB_SIGN_PASSWORD NB_SIGN_TIMESTAMP_URL NB_SIGN_PKCS11_MODULE NB_SIGN_KEY NB_SIGN_CERT
+# The throwaway certificate below signs without a time (no network here; tests/sign/run.sh
+# tests the timestamp).
+export NB_SIGN_NO_TIMESTAMP=1
 
 echo "== the package of build/win"
 if [ ! -f "$win/CMakeCache.txt" ]; then
@@ -55,8 +58,13 @@ if [ ! -f "$zip" ]; then
     check "package: $zipname made" false
     finish
 fi
-check "package: named nbmonitor-<project version>-win32.zip ($zipname)" \
-    test "$zipname" = "nbmonitor-$(sed -n 's/^project(nbmonitor VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")-win32.zip"
+# The build id: the project's version, the commit, +dirty when a tracked file differs from it.
+build_id=$(sed -n 's/^project(nbmonitor VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+if commit=$(git -C "$root" rev-parse --short=10 HEAD 2>/dev/null); then
+    build_id+=+g$commit
+    [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] || build_id+=+dirty
+fi
+check "package: named nbmonitor-<build id>-win32.zip ($zipname)" test "$zipname" = "nbmonitor-$build_id-win32.zip"
 check "package: SHA256SUMS beside it matches" bash -c "cd '$win' && sha256sum --quiet -c SHA256SUMS && grep -q ' $zipname\$' SHA256SUMS"
 setup=${zipname%.zip}-setup.exe
 check "package: the example installer beside it ($setup, a PE file)" bash -c "[ \"\$(head -c 2 '$win/$setup')\" = MZ ]"
@@ -69,6 +77,19 @@ check "zip: exactly the shipped files" bash -c '[ "$1" = "$2" ] || { diff <(echo
 
 unz=$work/unzipped
 unzip -q "$zip" -d "$unz"
+# A control character in a document or example (a stray BEL once sat in README) shows as
+# garbage or nothing; only CR LF, LF and TAB belong in them.
+controls() {
+    local f bad=0
+    while IFS= read -r f; do
+        if LC_ALL=C grep -q -P '[\x00-\x08\x0B\x0C\x0E-\x1F\x7F]' "$unz/$f"; then
+            LC_ALL=C grep -n -o -P '.{0,20}[\x00-\x08\x0B\x0C\x0E-\x1F\x7F]' "$unz/$f" | head -3 | cat -A | sed "s|^|     $f:|"
+            bad=1
+        fi
+    done < <(grep -v '\.exe$' <<<"$listing")
+    return $bad
+}
+check "zip: no control characters in the text files (README, guide, examples)" controls
 check "zip: the script examples are the demo's scripts with CR LF line ends" bash -c \
     'cmp -s <(sed -e "s/\r\$//" -e "s/\$/\r/" "$1") "$2" && cmp -s <(sed -e "s/\r\$//" -e "s/\$/\r/" "$3") "$4"' _ \
     "$root/tools/demo/nbbackup.bat" "$unz/bin/nbbackup.bat.example" "$root/tools/demo/nbrestore.bat" "$unz/bin/nbrestore.bat.example"

@@ -12,7 +12,8 @@ setup=${NB_SETUP_UNDER_TEST:-$root/scripts/setup}
 needed=(cmake g++ make python3 googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils xdotool imagemagick fonts-noto-cjk
-    curl procps psmisc util-linux iproute2 zip unzip osslsigncode openssl strip-nondeterminism dpkg-dev nsis)
+    curl procps psmisc util-linux iproute2 zip unzip osslsigncode openssl strip-nondeterminism dpkg-dev
+    nsis softhsm2 libengine-pkcs11-openssl)
 
 # shellcheck source=../check.sh
 . "$root/tests/check.sh"

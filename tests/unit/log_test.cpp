@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
+#include "nbmonitor_version.h"
 
 namespace {
 const std::wstring kLog = L"C:\\nimbara\\\\logs\\nbmonitor.log";
@@ -38,7 +39,7 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
     dlg.Create();
     EXPECT_THAT(os.LogLines(),
                 ElementsAreArray(Stamped({
-                    "start version=1.1.0.0 home=C:\\nimbara\\ settings=C:\\nimbara\\conf\\nbmonitor.ini "
+                    "start version=1.1.0.0 build=" NB_BUILD_ID " home=C:\\nimbara\\ settings=C:\\nimbara\\conf\\nbmonitor.ini "
                     "httpd.default_port=27142 httpd.default_address=127.0.0.1 httpd.debug=0 "
                     "httpd.restart_wait=2000 httpd.stop_timeout=5000 httpd.error_log=logs\\error.log httpd.config_test=0 nbmonitor.monitor_interval=5000 "
                     "nbmonitor.backup_interval=86400000 nbmonitor.debug=0 nbmonitor.wait_time=2000 "

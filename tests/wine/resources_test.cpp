@@ -1,5 +1,6 @@
 // nbmonitor.exe's resources as the system reads them: the exe is loaded as a data file and
-// every template, menu, icon, string, the version record and the manifest are checked.
+// every template, menu, icon, string, the version record and the manifest are checked, and
+// nbctl.exe's version record beside it.
 //   nbwine_resources.exe [PATH\nbmonitor.exe] [test names...]
 #include "platform/win32/windows_support.h"
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "nbmonitor_version.h"
 #include "resources/resource.h"
 #include "wine_test.h"
 
@@ -528,43 +530,46 @@ START_TEST(icons) {
     ok(red > 2 * blue, "icon 130 should be red, red %ld blue %ld\n", red, blue);
 }
 
-START_TEST(version) {
-    if (!Load()) return;
+// One version record: the fixed numbers 1.0.0.1, the texts 1.1.0.0, this build's id as
+// PrivateBuild, in the language given.
+static void CheckVersionRecord(const std::wstring& exe, WORD language, const wchar_t* fileName) {
+    const std::string name = wt::Esc(fileName);
     DWORD dummy = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(g_exePath.c_str(), &dummy);
-    ok(size > 0, "a version record expected, error %lu\n", ::GetLastError());
+    DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &dummy);
+    ok(size > 0, "%s: a version record expected, error %lu\n", name.c_str(), ::GetLastError());
     if (size == 0) return;
     std::vector<char> data(size);
-    ok(::GetFileVersionInfoW(g_exePath.c_str(), 0, size, data.data()), "version read failed\n");
+    ok(::GetFileVersionInfoW(exe.c_str(), 0, size, data.data()), "%s: version read failed\n", name.c_str());
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;
     ok(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len) && fixed,
-       "fixed version part expected\n");
+       "%s: fixed version part expected\n", name.c_str());
     if (fixed != nullptr) {
         ok(fixed->dwFileVersionMS == 0x00010000 && fixed->dwFileVersionLS == 0x00000001,
-           "file version 1.0.0.1 expected, got %#lx %#lx\n", fixed->dwFileVersionMS,
+           "%s: file version 1.0.0.1 expected, got %#lx %#lx\n", name.c_str(), fixed->dwFileVersionMS,
            fixed->dwFileVersionLS);
         ok(fixed->dwProductVersionMS == 0x00010000 && fixed->dwProductVersionLS == 0x00000001,
-           "product version 1.0.0.1 expected, got %#lx %#lx\n", fixed->dwProductVersionMS,
+           "%s: product version 1.0.0.1 expected, got %#lx %#lx\n", name.c_str(), fixed->dwProductVersionMS,
            fixed->dwProductVersionLS);
-        ok(fixed->dwFileType == VFT_APP, "an application expected, type %lu\n",
+        ok(fixed->dwFileType == VFT_APP, "%s: an application expected, type %lu\n", name.c_str(),
            fixed->dwFileType);
     }
     WORD* translation = nullptr;
     ok(::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
                         reinterpret_cast<void**>(&translation), &len) &&
            len >= 4,
-       "a translation entry expected\n");
+       "%s: a translation entry expected\n", name.c_str());
     if (translation == nullptr) return;
-    ok(translation[0] == kJapanese, "Japanese version text expected, language %#x\n",
-       translation[0]);
+    ok(translation[0] == language, "%s: version text in language %#x expected, got %#x\n", name.c_str(),
+       language, translation[0]);
     struct {
         const wchar_t* key;
         const wchar_t* value;
     } fields[] = {{L"FileVersion", L"1.1.0.0"},
                   {L"ProductVersion", L"1.1.0.0"},
-                  {L"OriginalFilename", L"nbmonitor.exe"},
-                  {L"InternalName", L"nbmonitor.exe"}};
+                  {L"PrivateBuild", L"" NB_BUILD_ID},
+                  {L"OriginalFilename", fileName},
+                  {L"InternalName", fileName}};
     for (const auto& f : fields) {
         wchar_t path[96];
         swprintf(path, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1],
@@ -572,9 +577,19 @@ START_TEST(version) {
         wchar_t* value = nullptr;
         bool found = ::VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &len);
         ok(found && value != nullptr && std::wstring(value) == f.value,
-           "%s: %s expected, got %s\n", wt::Esc(f.key).c_str(), wt::Esc(f.value).c_str(),
+           "%s %s: %s expected, got %s\n", name.c_str(), wt::Esc(f.key).c_str(), wt::Esc(f.value).c_str(),
            found && value ? wt::Esc(value).c_str() : "(none)");
     }
+}
+
+START_TEST(version) {
+    if (!Load()) return;
+    CheckVersionRecord(g_exePath, kJapanese, L"nbmonitor.exe");
+    // nbctl.exe beside it (as shipped), or in the build's tools\bin.
+    const std::wstring folder = g_exePath.substr(0, g_exePath.find_last_of(L'\\') + 1);
+    std::wstring nbctl = folder + L"nbctl.exe";
+    if (::GetFileAttributesW(nbctl.c_str()) == INVALID_FILE_ATTRIBUTES) nbctl = folder + L"tools\\bin\\nbctl.exe";
+    CheckVersionRecord(nbctl, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"nbctl.exe");
 }
 
 START_TEST(manifest) {

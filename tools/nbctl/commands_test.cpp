@@ -133,16 +133,16 @@ int main() {
     const std::string t0 = "2026-12-09T07:00:00.000+09:00 9 ";
     const nbctl::History h = nbctl::Summarize(
         {t0 + "server-exited pid=1 code=3221225781",  // an older line, without the hex form
-         t0 + "start nbmonitor.health_interval=1000 nbmonitor.health_failures=2 nbmonitor.backup_interval=60000",
+         t0 + "start build=1.1.0.0+g0123456789 nbmonitor.health_interval=1000 nbmonitor.health_failures=2 nbmonitor.backup_interval=60000",
          t0 + "health-failed pid=2 port=80 reason=refused failures=1 ms=3", t0 + "health-ok pid=2 port=80 ms=2",
          "2026-12-09T07:50:00.000+09:00 9 restart pid=3 port=80",
          "2026-12-09T08:40:00.000+09:00 9 restart started=0 ended=1",
          "2026-12-09T08:50:00.000+09:00 9 health-failed pid=3 port=80 reason=timeout failures=2 ms=500",
          "2026-12-09T08:55:00.000+09:00 9 crash-loop count=3 code=hung meaning=\"no answer\""},
         1796774101LL);
-    Check(h.healthInterval == 1000 && h.healthTimeout == 3000 && h.healthFailuresAllowed == 2 &&
+    Check(h.build == "1.1.0.0+g0123456789" && h.healthInterval == 1000 && h.healthTimeout == 3000 && h.healthFailuresAllowed == 2 &&
               h.backupInterval == 60000 && h.healthLast == "timeout" && h.healthFailures == 2,
-          "health: the start's settings, the last result and the failures in a row");
+          "health: the start's build and settings, the last result and the failures in a row");
     Check(h.haveExit && h.exitCodeHex == "0xC0000135" && h.exitMeaning == "a DLL the server needs is missing",
           "last exit: an older line's code named from the table");
     Check(h.restartsLastHour == 1, "restarts in the last hour");

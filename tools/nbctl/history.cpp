@@ -1,5 +1,6 @@
-// nbctl status, what the log and the backup folder tell beyond the last lines: the health
-// check, the last server-exited with its meaning and what the server said, the restarts of the last hour, the crash
+// nbctl status, what the log and the backup folder tell beyond the last lines: the build of
+// the last start (and nbctl's own), the health check, the last server-exited with its meaning
+// and what the server said, the restarts of the last hour, the crash
 // loop, and the newest backup (stale when older than twice backup_interval).
 #include "platform/win32/windows_support.h"
 
@@ -10,6 +11,7 @@
 
 #include "history.h"
 #include "nbctl.h"
+#include "nbmonitor_version.h"
 #include "text.h"
 
 namespace nbctl {
@@ -84,6 +86,7 @@ std::string StatusHistory(const std::wstring& home, bool json) {
                       allowed = std::to_string(h.healthFailuresAllowed);
     std::string out;
     if (json) {
+        out += ",\"build\":{\"nbmonitor\":" + Json(h.build) + ",\"nbctl\":" + JsonString(NB_BUILD_ID) + "}";
         out += ",\"health\":{\"on\":" + std::string(h.healthInterval ? "true" : "false");
         out += ",\"interval\":" + n + ",\"timeout\":" + timeout + ",\"failures_allowed\":" + allowed;
         out += ",\"last\":" + Json(h.healthLast) + ",\"time\":" + Json(h.healthTime);
@@ -118,6 +121,8 @@ std::string StatusHistory(const std::wstring& home, bool json) {
     }
     const std::string every = "every " + n + " ms, timeout " + timeout + " ms, restart after " + allowed +
                               " failures";
+    out += StatusRow("build", "nbmonitor " + (h.build.empty() ? std::string("unknown (no build in the log's last start)") : h.build) +
+                                  ", nbctl " NB_BUILD_ID);
     if (h.healthInterval == 0)
         out += StatusRow("health", "off");
     else if (h.healthLast.empty())

@@ -39,6 +39,8 @@ inline std::string FieldOf(const LogLine& line, const char* key) {
 }
 
 struct History {
+    // The build id of the last start ("" when its line names none: an older program).
+    std::string build;
     // Settings of the last start.
     unsigned long healthInterval = 0, healthTimeout = 3000, healthFailuresAllowed = 3;
     unsigned long long backupInterval = 86400000;
@@ -70,6 +72,7 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
         };
         if (e == "start") {
             const History fresh;
+            h.build = FieldOf(line, "build");
             h.healthInterval = static_cast<unsigned long>(number("nbmonitor.health_interval", 0));
             h.healthTimeout = static_cast<unsigned long>(number("nbmonitor.health_timeout", 3000));
             h.healthFailuresAllowed = static_cast<unsigned long>(number("nbmonitor.health_failures", 3));

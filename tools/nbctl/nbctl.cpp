@@ -5,6 +5,7 @@
 //   nbctl status [--json]     the supervisor, its server and page, the last log lines;
 //                             0 page answers, 3 it does not, 1 no supervisor runs
 //   nbctl log [-n N] [-f]     the last N lines of the supervision log, then follow it
+//   nbctl --version           nbctl's build id (1.1.0.0+g<commit>)
 // Exit status 1 when no supervisor window exists (a posted command) or no log is there (log),
 // 2 for a wrong command line.
 #include "platform/win32/windows_support.h"
@@ -17,6 +18,7 @@
 #include "base/settings.h"
 #include "commands.h"
 #include "nbctl.h"
+#include "nbmonitor_version.h"
 #include "platform/win32/dll_search.h"
 #include "text.h"
 
@@ -77,6 +79,7 @@ void Usage(std::FILE* out) {
                "              milliseconds; without =MS, the home's stop_timeout (conf\\nbmonitor.ini,\n"
                "              [httpd], at most 60000) + 10000, at least 30000: exit status 0 when\n"
                "              it has, 4 when it still runs\n"
+               "  --version   nbctl's build id: version, commit, +dirty for a changed tree\n"
                "Exit status 2 for a wrong command line.\n",
                out);
 }
@@ -130,6 +133,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"-h") == 0 ||
                       std::wcscmp(argv[1], L"/?") == 0)) {
         Usage(stdout);
+        return nbctl::kExitOk;
+    }
+    if (argc == 2 && std::wcscmp(argv[1], L"--version") == 0) {
+        nbctl::Print("nbctl " NB_BUILD_ID "\n");
         return nbctl::kExitOk;
     }
     if (argc < 2) {
