@@ -17,7 +17,7 @@ from harness import Failure, Installation, Supervisor, case, http_get, wait_unti
 # program's folder would be loaded from there unless the program has loaded the system's
 # own first. The preference is given to nbmonitor.exe alone (Wine's AppDefaults): the
 # stand-in server in the same folder imports ws2_32 and would take the marker.
-PLANTED_DLLS = ["sechost", "advapi32", "zlib1", "version", "win32u", "user32", "gdi32", "imm32",
+PLANTED_DLLS = ["sechost", "advapi32", "version", "win32u", "user32", "gdi32", "imm32",
                 "comctl32", "uxtheme", "ws2_32", "shcore", "shlwapi", "shell32", "rpcrt4", "combase",
                 "ole32", "msimg32", "dwmapi", "winmm"]
 

@@ -368,7 +368,14 @@ int Win32Platform::WildcardBindFree(uint16_t port) {
 #define TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS static_cast<UCHAR>(-2)
 #endif
 
+#ifdef NB_TEST_HOOKS
+int noSynRetransmissionCalls = 0;
+#endif
+
 int NoSynRetransmissions(std::uintptr_t socket) {
+#ifdef NB_TEST_HOOKS
+    ++noSynRetransmissionCalls;
+#endif
     struct {
         USHORT Rtt;
         UCHAR MaxSynRetransmissions;

@@ -144,6 +144,10 @@ private:
 int NoSynRetransmissions(std::uintptr_t socket);
 
 #ifdef NB_TEST_HOOKS
+// Test hook: how often NoSynRetransmissions was asked for, so that a test sees it on every
+// socket that connects.
+extern int noSynRetransmissionCalls;
+
 // Test hook, compiled only into the test builds of this layer (never into the program as
 // shipped), read from the environment at every ReplaceFileContent: when
 // NBMONITOR_FAULT_SHORT_WRITE holds a text found in the target's file name, the write stops
