@@ -6,8 +6,9 @@ Registered with the driver of cases.py; run through tests/e2e/run.sh (suite.py).
 """
 import os
 import shutil
+import time
 
-from cases import FAST, LAUNCH_LOG, PORT, clear_browser_log, nbctl, open_tray_menu, started
+from cases import FAST, LAUNCH_LOG, PORT, around, clear_browser_log, nbctl, open_tray_menu, restore_setup, started
 from harness import Failure, Installation, Supervisor, case, http_get, wait_until
 
 # Every DLL that nbmonitor loads by name after it has begun, through a start, the tray menu,
@@ -135,3 +136,41 @@ def launch_planted_dlls(s, t):
     finally:
         s.stop_all()
         registry(s, "[-%s]\r\n" % APP_DEFAULTS)
+
+
+DPI_KEYS = ("HKEY_CURRENT_CONFIG\\Software\\Fonts", "HKEY_CURRENT_USER\\Control Panel\\Desktop")
+
+
+def dialogs_at(s, t, dpi, names):
+    """Starts nbmonitor with the screen at dpi (LogPixels), opens the restore dialog and the
+    About box through nbctl, takes a shot of each and gives their sizes."""
+    registry(s, "".join('[%s]\r\n"LogPixels"=dword:%08x\r\n' % (key, dpi) for key in DPI_KEYS))
+    inst, sup = started(s, prepare=restore_setup(names))
+    sizes = []
+    for word, caption, button, shot in (("restore", "復旧", 2, "restore-%d.png"), ("about", "情報", 1, "about-%d.png")):
+        rc, _ = nbctl(s, inst, word)
+        t.equal(rc, 0, "nbctl %s exit status at %d dpi" % (word, dpi))
+        dlg = s.dialog(caption, 15)
+        time.sleep(0.8)
+        s.screen.save(shot % dpi, around(dlg["rect"], 16))
+        sizes.append(dlg["rect"][2:])
+        s.press(caption, button)
+        s.wait_dialog_gone(caption)
+    s.stop_all()
+    return sizes
+
+
+@case("display: restore dialog and About box at LogPixels 192 drawn at twice the size")
+def display_high_dpi(s, t):
+    """With the manifest's DPI awareness the dialogs are laid out at the screen's scale: at
+    LogPixels 192 both come out about twice as large as at 96 (shots restore-192.png and
+    about-192.png beside the 96 ones, for the eye: sharp text, the list's icons)."""
+    names = ["app-20260101-090000-00.db", "app-20260102-090000-00.db"]
+    try:
+        normal = dialogs_at(s, t, 96, names)
+        large = dialogs_at(s, t, 192, names)
+    finally:
+        s.stop_all()
+        registry(s, "".join('[%s]\r\n"LogPixels"=dword:00000060\r\n' % key for key in DPI_KEYS))
+    for what, (w0, h0), (w1, h1) in zip(("restore dialog", "About box"), normal, large):
+        t.true(w1 >= 1.6 * w0 and h1 >= 1.6 * h0, "%s at 192 dpi %dx%d, at 96 %dx%d" % (what, w1, h1, w0, h0))

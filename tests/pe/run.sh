@@ -3,7 +3,8 @@
 #   tests/pe/run.sh [BUILD_DIR | EXE...]
 # The shipped build (build/win) is always checked; a BUILD_DIR (the build Wine runs, which
 # scripts/test passes) adds its exes when it is another one; EXE arguments check just those.
-# For nbmonitor.exe and nbctl.exe: 32-bit (or the x86_64 test build's own machine), the GUI
+# For nbmonitor.exe also its manifest as the system reads it (DPI awareness, supported systems,
+# the common controls 6 of the build's architecture). For nbmonitor.exe and nbctl.exe: 32-bit (or the x86_64 test build's own machine), the GUI
 # or console subsystem, ASLR and DEP on (DYNAMIC_BASE, NX_COMPAT), static imports from
 # kernel32 and the C runtime only (everything else is delay-loaded, after the DLL search is
 # restricted to the system folder), and no DLL named anywhere that is not a system DLL.
