@@ -141,37 +141,29 @@ def launch_planted_dlls(s, t):
 DPI_KEYS = ("HKEY_CURRENT_CONFIG\\Software\\Fonts", "HKEY_CURRENT_USER\\Control Panel\\Desktop")
 
 
-def dialogs_at(s, t, dpi, names):
-    """Starts nbmonitor with the screen at dpi (LogPixels), opens the restore dialog and the
-    About box through nbctl, takes a shot of each and gives their sizes."""
-    registry(s, "".join('[%s]\r\n"LogPixels"=dword:%08x\r\n' % (key, dpi) for key in DPI_KEYS))
-    inst, sup = started(s, prepare=restore_setup(names))
-    sizes = []
-    for word, caption, button, shot in (("restore", "復旧", 2, "restore-%d.png"), ("about", "情報", 1, "about-%d.png")):
-        rc, _ = nbctl(s, inst, word)
-        t.equal(rc, 0, "nbctl %s exit status at %d dpi" % (word, dpi))
-        dlg = s.dialog(caption, 15)
-        time.sleep(0.8)
-        s.screen.save(shot % dpi, around(dlg["rect"], 16))
-        sizes.append(dlg["rect"][2:])
-        s.press(caption, button)
-        s.wait_dialog_gone(caption)
-    s.stop_all()
-    return sizes
-
-
 @case("display: restore dialog and About box at LogPixels 192 drawn at twice the size")
 def display_high_dpi(s, t):
     """At LogPixels 192 both dialogs are laid out at twice the size of 96, nothing cut (shots
     restore-192.png and about-192.png beside the 96 ones, for the eye: the text, the list's
     icons). Wine scales them so with or without the manifest's DPI awareness and never
     stretches a program's windows as Windows does; tests/pe checks the manifest itself."""
-    names = ["app-20260101-090000-00.db", "app-20260102-090000-00.db"]
+    sizes = {}
     try:
-        normal = dialogs_at(s, t, 96, names)
-        large = dialogs_at(s, t, 192, names)
+        for dpi in (96, 192):
+            registry(s, "".join('[%s]\r\n"LogPixels"=dword:%08x\r\n' % (key, dpi) for key in DPI_KEYS))
+            inst, sup = started(s, prepare=restore_setup(["app-20260101-090000-00.db", "app-20260102-090000-00.db"]))
+            for word, caption, button in (("restore", "復旧", 2), ("about", "情報", 1)):
+                t.equal(nbctl(s, inst, word)[0], 0, "nbctl %s exit status at %d dpi" % (word, dpi))
+                dlg = s.dialog(caption, 15)
+                time.sleep(0.8)
+                s.screen.save("%s-%d.png" % (word, dpi), around(dlg["rect"], 16))
+                sizes[word, dpi] = dlg["rect"][2:]
+                s.press(caption, button)
+                s.wait_dialog_gone(caption)
+            s.stop_all()
     finally:
         s.stop_all()
         registry(s, "".join('[%s]\r\n"LogPixels"=dword:00000060\r\n' % key for key in DPI_KEYS))
-    for what, (w0, h0), (w1, h1) in zip(("restore dialog", "About box"), normal, large):
-        t.true(w1 >= 1.6 * w0 and h1 >= 1.6 * h0, "%s at 192 dpi %dx%d, at 96 %dx%d" % (what, w1, h1, w0, h0))
+    for word in ("restore", "about"):
+        (w0, h0), (w1, h1) = sizes[word, 96], sizes[word, 192]
+        t.true(w1 >= 1.6 * w0 and h1 >= 1.6 * h0, "%s at 192 dpi %dx%d, at 96 %dx%d" % (word, w1, h1, w0, h0))

@@ -64,17 +64,16 @@ public:
     std::set<uint16_t> takenPorts;        // bind fails
     std::set<uint16_t> listenFailPorts;   // bind works, listen fails
     int probes = 0;
-    // Other programs' sockets on a port, as Windows decides a bind beside them (Microsoft's
-    // table "Using SO_REUSEADDR and SO_EXCLUSIVEADDRUSE"): a bind without options to a
-    // specific address fails beside a listener on that address or an exclusive wildcard one,
-    // but succeeds beside a wildcard listener without exclusive use; one to the wildcard
-    // address fails beside every wildcard listener. Connections in TIME_WAIT stop neither.
+    // Other programs' listeners, as Windows' bind table ("Using SO_REUSEADDR and
+    // SO_EXCLUSIVEADDRUSE") treats a bind without options beside them: to a specific address
+    // it fails beside one on that address or an exclusive wildcard one, not beside a plain
+    // wildcard one; to the wildcard address it fails beside any wildcard one. Connections in
+    // TIME_WAIT (a restarted server's) stop neither, so they are not modelled.
     struct Listener {
         std::string address;  // "0.0.0.0", "::" or a specific one
         bool exclusive = false;
     };
     std::multimap<uint16_t, Listener> listeners;
-    std::set<uint16_t> timeWaitPorts;
     std::function<bool(uint16_t port)> connectAnswers = [](uint16_t) { return true; };
     // Connections begun without waiting: whether they begin, and what each receive gives in
     // turn (an empty string: the peer has closed; none left: nothing there now).

@@ -73,15 +73,12 @@ for exe in "${exes[@]}"; do
         [ "$want_format" = pei-x86-64 ] && want_arch=amd64
         check "$name: manifest: common controls 6 for $want_arch" \
             has "$manifest" "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"$want_arch\""
-        check "$name: manifest: DPI aware per monitor (True/PM; PerMonitorV2, PerMonitor)" \
-            has "$manifest" '<dpiAware [^>]*>True/PM</dpiAware>'
-        check "$name: manifest: dpiAwareness PerMonitorV2, PerMonitor" \
-            has "$manifest" '<dpiAwareness [^>]*>PerMonitorV2, PerMonitor</dpiAwareness>'
-        for os_id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
-            4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
-            8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
-            check "$name: manifest: supportedOS {$os_id}" has "$manifest" "<supportedOS Id=\"{$os_id}\"/>"
-        done
+        dpi='<dpiAware [^>]*>True/PM</dpiAware>.*<dpiAwareness [^>]*>PerMonitorV2, PerMonitor</dpiAwareness>'
+        check "$name: manifest: DPI aware per monitor" has "$(tr -d '\n' <<<"$manifest")" "$dpi"
+        ids=$(grep -o '<supportedOS Id="{[0-9a-f-]*}"/>' <<<"$manifest" | tr -d '\n')
+        check "$name: manifest: supported systems Vista, 7, 8, 8.1, 10/11" [ "$ids" = "$(printf '<supportedOS Id="{%s}"/>' \
+            e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+            1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)" ]
     fi
     mapfile -t named < <(strings -a "$exe" | grep -i -o '^[A-Za-z0-9_.-]*\.dll$' | sort -u)
     check "$name: every DLL it names is a system DLL" within "$allowed" "${named[@]}"
