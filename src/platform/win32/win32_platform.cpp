@@ -5,6 +5,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/window_handles.h"
 
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include <cwchar>
@@ -361,13 +362,6 @@ int Win32Platform::WildcardBindFree(uint16_t port) {
     return ::bind(s6.Get(), reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) == SOCKET_ERROR ? 0 : 1;
 }
 
-#ifndef SIO_TCP_INITIAL_RTO
-#define SIO_TCP_INITIAL_RTO _WSAIOW(IOC_VENDOR, 17)
-#endif
-#ifndef TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS
-#define TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS static_cast<UCHAR>(-2)
-#endif
-
 #ifdef NB_TEST_HOOKS
 int noSynRetransmissionCalls = 0;
 #endif
@@ -376,10 +370,7 @@ int NoSynRetransmissions(std::uintptr_t socket) {
 #ifdef NB_TEST_HOOKS
     ++noSynRetransmissionCalls;
 #endif
-    struct {
-        USHORT Rtt;
-        UCHAR MaxSynRetransmissions;
-    } rto = {0, TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};  // TCP_INITIAL_RTO_PARAMETERS
+    TCP_INITIAL_RTO_PARAMETERS rto = {TCP_INITIAL_RTO_UNSPECIFIED_RTT, TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};
     DWORD got = 0;
     return ::WSAIoctl(static_cast<SOCKET>(socket), SIO_TCP_INITIAL_RTO, &rto, sizeof rto, nullptr,
                       0, &got, nullptr, nullptr);
