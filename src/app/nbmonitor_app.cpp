@@ -1,4 +1,4 @@
-// Start-up in its fixed order: common controls, sockets 1.1, single instance, settings path,
+// Start-up in its fixed order: the error mode, common controls, sockets 1.1, single instance, settings path,
 // then the host dialog run modally for the whole life of the process.
 #include "app/nbmonitor_app.h"
 
@@ -29,6 +29,10 @@ void CnbmonitorApp::SetSettingsPath(const std::wstring& path) {
 // The program runs inside InitInstance and ends when it returns; it always returns false, so
 // that the framework exits rather than runs a message loop of its own.
 bool CnbmonitorApp::InitInstance() {
+    // Before anything is launched, for the server and the scripts inherit it: without it a
+    // crashed server waits behind Windows' "has stopped working" box (and still counts as
+    // running), and a server missing a DLL shows a system-modal box at every restart.
+    nb::Os().AddErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     nb::Os().InitCommonControls(ICC_WIN95_CLASSES);
     if (!StartSockets()) return false;
     if (AnotherInstanceRuns()) return false;
@@ -55,7 +59,11 @@ bool CnbmonitorApp::AnotherInstanceRuns() {
     bool existed = false;
     if (!os.CreateInstanceMutex(Title(), &existed) || !existed) return false;
     nb::WindowId running = os.FindWindowByTitle(names::kSupervisorTitle);
-    if (running != 0) os.PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
+    if (running != 0) {
+        // Windows gives the foreground only to whom the user is working with: this process.
+        os.AllowForegroundTo(running);
+        os.PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
+    }
     return true;
 }
 

@@ -22,6 +22,11 @@ std::wstring ReadErrorLog(const CWinApp& app) {
                                   kErrorLogChars);
 }
 
+bool HasUtf8Mark(const CWinApp& app) {
+    std::string bytes;
+    return nb::Os().ReadWholeFile(app.SettingsPath(), bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+}
+
 }  // namespace settings
 
 std::wstring ServerPathOfDir(const std::wstring& dirPart) {

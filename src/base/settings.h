@@ -48,6 +48,9 @@ constexpr std::size_t kAddressChars = 256;  // buffer, terminator included
 uint32_t ReadInt(const CWinApp& app, const IntKey& key);
 std::wstring ReadAddress(const CWinApp& app);
 std::wstring ReadErrorLog(const CWinApp& app);
+// Whether the settings file begins with a UTF-8 byte-order mark. Windows' profile functions
+// take it for part of the first line, so the first section's keys are not found there.
+bool HasUtf8Mark(const CWinApp& app);
 
 }  // namespace settings
 

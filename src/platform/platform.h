@@ -117,6 +117,9 @@ public:
     virtual void EndProcess(uint32_t exitCode) = 0;
     virtual void SleepMs(uint32_t ms) = 0;
     virtual uint32_t CurrentProcessId() = 0;
+    // Adds the bits to the process's error mode (SetErrorMode), keeping those already set;
+    // the processes it starts inherit the mode. Returns the mode now in force.
+    virtual uint32_t AddErrorMode(uint32_t bits) = 0;
     // Milliseconds on a clock that only moves forward (for durations).
     virtual uint64_t MonotonicMs() = 0;
     virtual LocalTime Now() = 0;
@@ -160,6 +163,10 @@ public:
     // --- sockets -------------------------------------------------------------------------
     virtual ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port,
                                     int backlog) = 0;
+    // Binds a fresh socket without options to the port on the wildcard address (0.0.0.0, and
+    // :: where the system has IPv6) and closes it: 1 when every bind succeeds, 0 when one is
+    // refused (someone listens there on every address).
+    virtual int WildcardBindFree(uint16_t port) = 0;
     // One TCP connection attempt on a fresh socket, closed again at once.
     virtual int TryConnect(const char* ipv4Address, uint16_t port) = 0;
     // A TCP connection begun without waiting: a non-blocking socket whose connect, read and
@@ -222,6 +229,12 @@ public:
     // The owner of a popup window (GetParent), 0 when none.
     virtual WindowId OwnerOf(WindowId hwnd) = 0;
     virtual uint32_t RegisterMessage(const std::wstring& name) = 0;
+    // Lets the process that owns the window take the foreground (AllowSetForegroundWindow
+    // with that process's id), before a message asks it to show something. 0 on failure.
+    virtual int AllowForegroundTo(WindowId hwnd) = 0;
+    // Lets the message reach the window from processes of a lower integrity level
+    // (ChangeWindowMessageFilterEx); 0 where the system has no such call or it fails.
+    virtual int AllowMessageFromBelow(WindowId hwnd, uint32_t msg) = 0;
 
     // --- shell ---------------------------------------------------------------------------
     virtual int NotifyIcon(uint32_t operation, const NotifyIconRecord& record) = 0;

@@ -69,6 +69,10 @@ constexpr uint32_t ILC_COLOR24 = 0x00000018;
 
 constexpr uint32_t STILL_ACTIVE = 259;
 
+constexpr uint32_t SEM_FAILCRITICALERRORS = 0x0001;
+constexpr uint32_t SEM_NOGPFAULTERRORBOX = 0x0002;
+constexpr uint32_t SEM_NOOPENFILEERRORBOX = 0x8000;
+
 #endif
 
 // Values the Windows headers do not name (or name only in newer SDKs).

@@ -37,6 +37,7 @@
 #define TIMER_BACKUP            2
 #define TIMER_HEALTH            0x48    // every health_interval
 #define TIMER_HEALTH_TIMEOUT    0x49    // the waiting check's health_timeout
+#define TIMER_TRAY_RETRY        0x4A    // adds the icon again while the taskbar refuses it
 
 // The Windows Sockets versions asked for: 1.1 at start-up, which must be granted exactly,
 // and 2.0 before each port probe and readiness wait (MAKEWORD(1, 1), MAKEWORD(2, 0)).

@@ -87,7 +87,10 @@ int CApacheControl::PortCheck() {
         uint16_t granted = 0;
         os.SocketsStartup(SOCKETS_VERSION_2_0, &granted);
         nb::ProbeResult r = os.ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
-        if (r == nb::ProbeResult::Listening) return 1;
+        // Windows lets the probe (and the server) bind beside another program listening on
+        // the wildcard address; clients of localhost may then reach that one. Taken, too.
+        if (r == nb::ProbeResult::Listening && os.WildcardBindFree(static_cast<uint16_t>(m_port)))
+            return 1;
         if (r == nb::ProbeResult::ListenFailed) DebugBox(L"listen() failed", L"CApacheControl::PortCheck");
         ++m_port;
     }

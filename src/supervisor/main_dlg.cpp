@@ -60,6 +60,7 @@ CMainDlg::CMainDlg(const CWinApp& app)
     m_crashBalloon = static_cast<int>(settings::ReadInt(m_app, settings::kCrashBalloon));
     slog::Open(m_home);
     LogStart();
+    if (settings::HasUtf8Mark(m_app)) slog::Write("settings-bom", {{"file", m_app.SettingsPath()}});
     m_apache.SetPath(m_home);
     m_apache.CreateConf();
     CreatePhpIni(m_home);
@@ -185,21 +186,11 @@ bool CMainDlg::OpenBrowser() {
     return false;
 }
 
-void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
-    m_nid.cbSize = kNotifyIconDataV3Size;
-    m_nid.hWnd = m_hWnd;
-    m_nid.uID = 0;
-    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    m_nid.uCallbackMessage = WM_TRAY_CALLBACK;
-    m_nid.iconId = iconId;
-    m_nid.tip = supervisor_text::kTip;
-    nb::Os().NotifyIcon(operation, m_nid);
-}
-
 void CMainDlg::Shutdown() {
     if (m_shutDown) return;
     m_shutDown = true;
     nb::Os().NotifyIcon(NIM_DELETE, m_nid);
+    if (m_trayMissing) nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
     int ended = m_apache.TerminateHttpd(m_apache.StopTimeout());
     nb::Os().StopTimer(m_hWnd, m_timers[0].id);
     nb::Os().StopTimer(m_hWnd, m_timers[1].id);
@@ -240,6 +231,8 @@ void CMainDlg::OnTimer(std::uintptr_t id) {
         OnHealthTick();
     } else if (id == TIMER_HEALTH_TIMEOUT) {
         OnHealthOutcome(m_health.OnTimeout());
+    } else if (id == TIMER_TRAY_RETRY) {
+        RetryTrayIcon();
     }
 }
 
@@ -299,6 +292,8 @@ void CMainDlg::OnShow() { nb::Os().ShowWin(m_hWnd, SW_SHOW); }
 std::intptr_t CMainDlg::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
     if (msg == WM_CREATE) {
         m_taskbarCreated = nb::Os().RegisterMessage(names::kTaskbarCreated);
+        // An elevated program gets it from the (unelevated) taskbar only when let through.
+        if (m_taskbarCreated != 0) nb::Os().AllowMessageFromBelow(m_hWnd, m_taskbarCreated);
     } else if (msg == WM_TRAY_CALLBACK) {
         int x = 0, y = 0;
         nb::Os().CursorPos(&x, &y);

@@ -78,6 +78,10 @@ private:
     // A server died (code and meaning as logged) or was found hung: a crash loop's notice.
     void NoteFailure(const std::wstring& code, const std::wstring& meaning);
     void OnHealthTick();
+    // The taskbar refused the icon: noted once, then tried again on a timer of its own.
+    void NoteTrayMissing(const wchar_t* operation);
+    void NoteTrayShown();
+    void RetryTrayIcon();
     void OnHealthOutcome(CHealthCheck::Outcome outcome);
     std::intptr_t OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp);
 
@@ -105,6 +109,9 @@ private:
     // The end (or hang) of the server in m_hProcess has been logged and counted; a new launch
     // clears it.
     bool m_endNoted = false;
+    // The icon is not in the taskbar (it refused it); the retries made since.
+    bool m_trayMissing = false;
+    int m_trayRetries = 0;
 };
 
 namespace supervisor_text {

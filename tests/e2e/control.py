@@ -142,3 +142,18 @@ def status_and_log_alone(s, t):
     os.replace(inst.path("logs", "nbmonitor.log"), inst.path("logs", "nbmonitor.log.1"))
     inst.write("logs/nbmonitor.log", "".join(line + "\r\n" for line in added[2:]))
     wait_printed("across a rotation", LOG_LINES[-1:] + added, 10)
+
+
+@case("nbctl status: a settings file saved with a UTF-8 mark is shown and logged")
+def status_settings_bom(s, t):
+    """Windows' profile functions miss the first section of such a file (Wine skips the
+    mark, so its keys still work here): the program logs settings-bom, nbctl status names
+    the file in a row of its own and says settings_bom true."""
+    def mark(inst):
+        inst.write("conf/nbmonitor.ini", b"\xef\xbb\xbf" + inst.read("conf", "nbmonitor.ini"))
+    inst, sup = started(s, prepare=mark)
+    t.true(any(" settings-bom file=" in line for line in log_tail(inst, 40)), "settings-bom in the log")
+    rc, out = ctl(s, inst, "status")
+    t.true("settings   %sconf\\nbmonitor.ini: begins with a UTF-8 byte-order mark" % inst.win in out,
+           "the settings row in %r" % out)
+    t.equal(status_json(s, inst, t, EXIT_ANSWERS)["settings_bom"], True, "settings_bom")

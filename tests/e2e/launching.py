@@ -16,8 +16,9 @@ from harness import Failure, Installation, Supervisor, case, http_get, wait_unti
 # DLLs preferred for them, as Windows' search order treats such names, one planted in the
 # program's folder would be loaded from there unless the program has loaded the system's
 # own first. The preference is given to nbmonitor.exe alone (Wine's AppDefaults): the
-# stand-in server in the same folder imports ws2_32 and would take the marker.
-PLANTED_DLLS = ["sechost", "advapi32", "zlib1", "version", "win32u", "user32", "gdi32", "imm32",
+# stand-in server in the same folder imports ws2_32 and would take the marker. Wine's own
+# zlib1, no DLL of Windows, is not preloaded and so not planted.
+PLANTED_DLLS = ["sechost", "advapi32", "version", "win32u", "user32", "gdi32", "imm32",
                 "comctl32", "uxtheme", "ws2_32", "shcore", "shlwapi", "shell32", "rpcrt4", "combase",
                 "ole32", "msimg32", "dwmapi", "winmm"]
 

@@ -145,13 +145,58 @@ void FakePlatform::SleepMs(uint32_t ms) {
     if (onSleep) onSleep(ms);
 }
 
+namespace {
+std::wstring Lower(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
+    return s;
+}
+std::wstring Trim(const std::wstring& s) {
+    std::size_t b = s.find_first_not_of(L" \t"), e = s.find_last_not_of(L" \t");
+    return b == std::wstring::npos ? std::wstring() : s.substr(b, e - b + 1);
+}
+}  // namespace
+
+// A settings file among the fake's files is read as Windows' profile functions read an ANSI
+// one: byte by byte, a line "[name]" (blanks around it allowed) opening a section. A UTF-8
+// byte-order mark is no blank: it belongs to the first line, which then opens no section.
+// Without the file, the profile map answers.
+const std::wstring* FakePlatform::ProfileValue(const wchar_t* section, const wchar_t* key,
+                                               const wchar_t* file) {
+    lastProfileFile = file;
+    auto f = files.find(Key(file));
+    if (f == files.end()) {
+        auto it = profile.find(std::wstring(section) + L"/" + key);
+        return it == profile.end() ? nullptr : &it->second;
+    }
+    std::wstring current;
+    std::size_t start = 0;
+    const std::string& text = f->second;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string raw = text.substr(start, end - start);
+        start = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        std::wstring line = Trim(std::wstring(raw.begin(), raw.end()));
+        if (!line.empty() && line[0] == L'[') {
+            current = Lower(line.substr(1, line.find(L']') - 1));
+            continue;
+        }
+        std::size_t eq = line.find(L'=');
+        if (eq == std::wstring::npos || current != Lower(section) || Lower(Trim(line.substr(0, eq))) != Lower(key))
+            continue;
+        profileRead = Trim(line.substr(eq + 1));
+        return &profileRead;
+    }
+    return nullptr;
+}
+
 uint32_t FakePlatform::ProfileInt(const wchar_t* section, const wchar_t* key, int def,
                                   const wchar_t* file) {
-    lastProfileFile = file;
-    auto it = profile.find(std::wstring(section) + L"/" + key);
-    if (it == profile.end() || it->second.empty()) return static_cast<uint32_t>(def);
+    const std::wstring* found = ProfileValue(section, key, file);
+    if (found == nullptr || found->empty()) return static_cast<uint32_t>(def);
     // Like the system: optional sign, decimal digits, anything after them ignored.
-    const std::wstring& v = it->second;
+    const std::wstring& v = *found;
     std::size_t i = 0;
     while (i < v.size() && (v[i] == L' ' || v[i] == L'\t')) ++i;
     bool negative = false;
@@ -164,9 +209,8 @@ uint32_t FakePlatform::ProfileInt(const wchar_t* section, const wchar_t* key, in
 std::wstring FakePlatform::ProfileString(const wchar_t* section, const wchar_t* key,
                                          const wchar_t* def, const wchar_t* file,
                                          std::size_t bufChars) {
-    lastProfileFile = file;
-    auto it = profile.find(std::wstring(section) + L"/" + key);
-    std::wstring v = it == profile.end() ? std::wstring(def) : it->second;
+    const std::wstring* found = ProfileValue(section, key, file);
+    std::wstring v = found == nullptr ? std::wstring(def) : *found;
     return v.substr(0, bufChars - 1);
 }
 
@@ -257,6 +301,10 @@ int FakePlatform::WideToAnsi(const std::wstring& text, std::string& out, std::si
     return 1;
 }
 
+namespace {
+bool Wildcard(const std::string& address) { return address == "0.0.0.0" || address == "::"; }
+}  // namespace
+
 nb::ProbeResult FakePlatform::ProbeListen(const std::string& address, uint16_t port, int) {
     ++probes;
     unsigned a, b, c, d;
@@ -264,8 +312,28 @@ nb::ProbeResult FakePlatform::ProbeListen(const std::string& address, uint16_t p
     if (std::sscanf(address.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4)
         return nb::ProbeResult::BindFailed;
     if (takenPorts.count(port)) return nb::ProbeResult::BindFailed;
+    auto range = listeners.equal_range(port);
+    for (auto it = range.first; it != range.second; ++it) {
+        const Listener& l = it->second;
+        if (l.address == address || (Wildcard(l.address) && (l.exclusive || Wildcard(address))))
+            return nb::ProbeResult::BindFailed;
+    }
     if (listenFailPorts.count(port)) return nb::ProbeResult::ListenFailed;
     return nb::ProbeResult::Listening;
+}
+
+int FakePlatform::WildcardBindFree(uint16_t port) {
+    Log("BindWildcard " + std::to_string(port));
+    auto range = listeners.equal_range(port);
+    for (auto it = range.first; it != range.second; ++it)
+        if (Wildcard(it->second.address)) return 0;
+    return 1;
+}
+
+uint32_t FakePlatform::AddErrorMode(uint32_t bits) {
+    errorMode |= bits;
+    Log("ErrorMode " + Hex(errorMode));
+    return errorMode;
 }
 
 int FakePlatform::TryConnect(const char* address, uint16_t port) {
@@ -478,8 +546,15 @@ int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
     std::string balloon;
     if (r.uFlags & NIF_INFO)
         balloon = " info=" + Hex(r.infoFlags) + " " + U8(r.infoTitle) + ": " + U8(r.info);
+    int none = 0;
+    int& failures = op == NIM_ADD ? trayAddFailures : op == NIM_MODIFY ? trayModifyFailures : none;
+    const bool fails = op != NIM_DELETE && failures > 0;
     Log(std::string("NotifyIcon ") + (op < 3 ? ops[op] : "?") + " " + std::to_string(r.iconId) +
-        balloon);
+        balloon + (fails ? " failed" : ""));
+    if (fails) {
+        --failures;
+        return 0;
+    }
     lastNid = r;
     if (onNotifyIcon) onNotifyIcon(op);
     return 1;
@@ -488,6 +563,17 @@ int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
 void FakePlatform::CursorPos(int* x, int* y) {
     *x = 10;
     *y = 20;
+}
+
+int FakePlatform::AllowForegroundTo(nb::WindowId hwnd) {
+    auto it = windowPids.find(hwnd);
+    Log("AllowForeground " + std::to_string(it == windowPids.end() ? 4242 : it->second));
+    return 1;
+}
+
+int FakePlatform::AllowMessageFromBelow(nb::WindowId hwnd, uint32_t msg) {
+    Log("AllowMessage " + Hex(hwnd) + " " + Hex(msg));
+    return 1;
 }
 
 void FakePlatform::BringToForeground(nb::WindowId hwnd) { Log("SetForeground " + Hex(hwnd)); }

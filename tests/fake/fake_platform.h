@@ -65,6 +65,16 @@ public:
     std::set<uint16_t> takenPorts;        // bind fails
     std::set<uint16_t> listenFailPorts;   // bind works, listen fails
     int probes = 0;
+    // Other programs' listeners, as Windows' bind table ("Using SO_REUSEADDR and
+    // SO_EXCLUSIVEADDRUSE") treats a bind without options beside them: to a specific address
+    // it fails beside one on that address or an exclusive wildcard one, not beside a plain
+    // wildcard one; to the wildcard address it fails beside any wildcard one. Connections in
+    // TIME_WAIT (a restarted server's) stop neither, so they are not modelled.
+    struct Listener {
+        std::string address;  // "0.0.0.0", "::" or a specific one
+        bool exclusive = false;
+    };
+    std::multimap<uint16_t, Listener> listeners;
     std::function<bool(uint16_t port)> connectAnswers = [](uint16_t) { return true; };
     // Connections begun without waiting: whether they begin, and what each receive gives in
     // turn (an empty string: the peer has closed; none left: nothing there now).
@@ -109,6 +119,7 @@ public:
     // Lines appended to files (the supervision log), as "Log <line without CR LF>" calls too.
     std::vector<std::string> LogLines() const;
     bool exited = false;
+    uint32_t errorMode = 0;
     uint32_t exitCode = 0;
 
     // Windows and dialogs.
@@ -120,6 +131,10 @@ public:
     std::function<void()> onMenu;
     std::set<int> failingTemplates;  // CreateDialogWindow fails for these
     nb::NotifyIconRecord lastNid;
+    // The taskbar refuses this many NIM_ADD (NIM_MODIFY) calls before it takes one.
+    int trayAddFailures = 0;
+    int trayModifyFailures = 0;
+    std::map<nb::WindowId, uint32_t> windowPids;  // the process owning a window; default 4242
     uint32_t taskbarCreatedId = 0xC0DE;
 
     // Shell icons, image lists and list views.
@@ -147,6 +162,7 @@ public:
     void EndProcess(uint32_t code) override;
     void SleepMs(uint32_t ms) override;
     uint32_t CurrentProcessId() override { return 4242; }
+    uint32_t AddErrorMode(uint32_t bits) override;
     uint64_t MonotonicMs() override { return monotonicMs; }
     nb::LocalTime Now() override { return now; }
     uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int def,
@@ -166,6 +182,7 @@ public:
     int ListFolder(const std::wstring& pattern, std::vector<nb::FindEntry>& out) override;
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
     nb::ProbeResult ProbeListen(const std::string& address, uint16_t port, int backlog) override;
+    int WildcardBindFree(uint16_t port) override;
     int TryConnect(const char* address, uint16_t port) override;
     int BeginConnect(nb::WindowId hwnd, uint32_t msg, const char* address, uint16_t port,
                      nb::SocketRef* socket) override;
@@ -198,6 +215,8 @@ public:
                           std::intptr_t lp) override;
     nb::WindowId OwnerOf(nb::WindowId hwnd) override;
     uint32_t RegisterMessage(const std::wstring& name) override;
+    int AllowForegroundTo(nb::WindowId hwnd) override;
+    int AllowMessageFromBelow(nb::WindowId hwnd, uint32_t msg) override;
     int NotifyIcon(uint32_t op, const nb::NotifyIconRecord& record) override;
     void CursorPos(int* x, int* y) override;
     void BringToForeground(nb::WindowId hwnd) override;
@@ -236,6 +255,8 @@ public:
 
 private:
     void Log(const std::string& line) { calls.push_back(line); }
+    const std::wstring* ProfileValue(const wchar_t* section, const wchar_t* key, const wchar_t* file);
+    std::wstring profileRead;
     nb::WindowId NewWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self);
 
     nb::WindowId nextWindow_ = 0x101;

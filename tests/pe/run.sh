@@ -3,7 +3,8 @@
 #   tests/pe/run.sh [BUILD_DIR | EXE...]
 # The shipped build (build/win) is always checked; a BUILD_DIR (the build Wine runs, which
 # scripts/test passes) adds its exes when it is another one; EXE arguments check just those.
-# For nbmonitor.exe and nbctl.exe: 32-bit (or the x86_64 test build's own machine), the GUI
+# For nbmonitor.exe also its manifest as the system reads it (DPI awareness, supported systems,
+# the common controls 6 of the build's architecture). For nbmonitor.exe and nbctl.exe: 32-bit (or the x86_64 test build's own machine), the GUI
 # or console subsystem, ASLR and DEP on (DYNAMIC_BASE, NX_COMPAT), static imports from
 # kernel32 and the C runtime only (everything else is delay-loaded, after the DLL search is
 # restricted to the system folder), and no DLL named anywhere that is not a system DLL.
@@ -64,6 +65,21 @@ for exe in "${exes[@]}"; do
     check "$name: DEP (NX_COMPAT)" has "$flags" NX_COMPAT
     mapfile -t static < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$head")
     check "$name: static imports only kernel32 and the C runtime (${static[*]})" within "$static_allowed" "${static[@]}"
+    if [ "$(basename "$exe")" = nbmonitor.exe ]; then
+        # The manifest as the system reads it from the exe: its resource's bytes, found by the
+        # XML's first and last lines among the exe's strings.
+        manifest=$(strings -a -n 4 "$exe" | sed -n '/<assembly /,/<\/assembly>/p')
+        want_arch=x86
+        [ "$want_format" = pei-x86-64 ] && want_arch=amd64
+        check "$name: manifest: common controls 6 for $want_arch" \
+            has "$manifest" "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"$want_arch\""
+        dpi='<dpiAware [^>]*>True/PM</dpiAware>.*<dpiAwareness [^>]*>PerMonitorV2, PerMonitor</dpiAwareness>'
+        check "$name: manifest: DPI aware per monitor" has "$(tr -d '\n' <<<"$manifest")" "$dpi"
+        ids=$(grep -o '<supportedOS Id="{[0-9a-f-]*}"/>' <<<"$manifest" | tr -d '\n')
+        check "$name: manifest: supported systems Vista, 7, 8, 8.1, 10/11" [ "$ids" = "$(printf '<supportedOS Id="{%s}"/>' \
+            e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+            1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)" ]
+    fi
     mapfile -t named < <(strings -a "$exe" | grep -i -o '^[A-Za-z0-9_.-]*\.dll$' | sort -u)
     check "$name: every DLL it names is a system DLL" within "$allowed" "${named[@]}"
 done

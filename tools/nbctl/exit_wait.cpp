@@ -8,6 +8,12 @@
 
 namespace nbctl {
 
+void AllowForeground(void* window) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(static_cast<HWND>(window), &pid);
+    if (pid != 0) ::AllowSetForegroundWindow(pid);
+}
+
 int PostAndWaitForEnd(void* window, std::uint32_t message, std::uintptr_t wParam,
                       std::intptr_t lParam, unsigned long ms) {
     HWND hwnd = static_cast<HWND>(window);

@@ -158,6 +158,7 @@ int wmain(int argc, wchar_t** argv) {
                      nbctl::Utf8(nbctl::kWindowTitle).c_str());
         return nbctl::kExitNotRunning;
     }
+    nbctl::AllowForeground(window);
     if (wait)
         return nbctl::PostAndWaitForEnd(window, command->message, command->wParam, command->lParam,
                                         waitMs);

@@ -48,6 +48,11 @@ bool LastLogLines(const std::wstring& home, std::size_t n, std::vector<std::stri
 // or text rows.
 std::string StatusHistory(const std::wstring& home, bool json);
 
+// Lets the process that owns the window take the foreground (AllowSetForegroundWindow), before
+// a command asks it to open a window: Windows refuses the foreground to a background process,
+// and what the user asked for would open behind the active window.
+void AllowForeground(void* window);
+
 // Posts the command to the supervisor's window, then waits at most ms for its process to
 // end: 0 when it has, kExitStillRunning when the time ran out.
 int PostAndWaitForEnd(void* window, std::uint32_t message, std::uintptr_t wParam,

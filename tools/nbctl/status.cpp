@@ -250,12 +250,24 @@ std::wstring LogHome() {
 
 namespace {
 
+// Whether the settings file begins with a UTF-8 byte-order mark, which Windows' profile
+// functions read as part of the first line: that section's keys are then not found.
+bool HasUtf8Mark(const std::wstring& file) {
+    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char head[3] = {};
+    DWORD got = 0;
+    return h && ::ReadFile(h.Get(), head, sizeof head, &got, nullptr) && got == 3 &&
+           std::string(head, 3) == "\xEF\xBB\xBF";
+}
+
 // What status reports, gathered once for either form.
 struct StatusFacts {
     SupervisorInfo supervisor;
     bool running = false;
     bool ownHome = false;  // no supervisor tells its home: nbctl's own installation
-    std::wstring home, listenFile, logPath;
+    std::wstring home, listenFile, logPath, settingsFile;
+    bool settingsBom = false;
     unsigned port = 0;
     bool havePort = false;
     std::string portProblem, url;
@@ -272,6 +284,8 @@ StatusFacts GatherStatus() {
     f.home = f.ownHome ? OwnHome() : f.supervisor.home;
 
     f.listenFile = f.home + L"conf\\extra\\httpd-port.conf";
+    f.settingsFile = f.home + L"conf\\nbmonitor.ini";
+    f.settingsBom = HasUtf8Mark(f.settingsFile);
     f.havePort = ReadPort(f.listenFile, &f.port, &f.portProblem);
     f.servers = ServerPids();
 
@@ -291,6 +305,7 @@ std::string StatusJson(const StatusFacts& f) {
     std::string out = "{\"running\":" + std::string(f.running ? "true" : "false");
     out += ",\"pid\":" + (f.running ? Number(f.supervisor.pid) : kNull);
     out += ",\"home\":" + JsonString(Utf8(f.home));
+    out += ",\"settings_bom\":" + std::string(f.settingsBom ? "true" : "false");
     out += ",\"port\":" + (f.havePort ? Number(f.port) : kNull);
     out += ",\"httpd\":[";
     for (std::size_t i = 0; i < f.servers.size(); ++i) out += (i ? "," : "") + Number(f.servers[i]);
@@ -324,6 +339,9 @@ std::string StatusText(const StatusFacts& f) {
     auto row = [&out](const char* name, const std::string& value) { out += StatusRow(name, value); };
     row("nbmonitor", f.running ? "running, pid " + Number(f.supervisor.pid) : "not running");
     row("home", Utf8(f.home) + (f.ownHome ? " (where nbctl is installed)" : ""));
+    if (f.settingsBom)
+        row("settings", Utf8(f.settingsFile) + ": begins with a UTF-8 byte-order mark; Windows misses "
+                        "the keys of its first section (save it as ANSI or UTF-16 LE)");
     row("port", f.havePort ? Number(f.port) + " (" + Utf8(f.listenFile) + ")"
                            : "unknown: " + Utf8(f.listenFile) + ": " + f.portProblem);
     std::string pids;

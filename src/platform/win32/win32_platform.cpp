@@ -5,6 +5,9 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/window_handles.h"
 
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <vector>
@@ -106,6 +109,13 @@ void Win32Platform::EndProcess(uint32_t exitCode) { ::ExitProcess(exitCode); }
 void Win32Platform::SleepMs(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t Win32Platform::CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+uint32_t Win32Platform::AddErrorMode(uint32_t bits) {
+    // SetErrorMode answers with the mode it replaces: set the bits, then add the old ones back.
+    UINT old = ::SetErrorMode(bits);
+    ::SetErrorMode(old | bits);
+    return old | bits;
+}
 
 uint64_t Win32Platform::MonotonicMs() { return ::GetTickCount64(); }
 
@@ -347,9 +357,51 @@ ProbeResult Win32Platform::ProbeListen(const std::string& ansiAddress, uint16_t 
     return ProbeResult::Listening;
 }
 
+// Windows lets a bind to a specific address share the port with a listener on the wildcard
+// address that did not ask for exclusive use; Linux, and so Wine, refuses it. Microsoft's
+// table of bind outcomes ("Using SO_REUSEADDR and SO_EXCLUSIVEADDRUSE" in the Winsock
+// documentation) gives a second bind on the wildcard address without options INUSE after any
+// wildcard bind, whatever options that one had. SO_EXCLUSIVEADDRUSE on the specific probe
+// was not chosen: such a bind also fails while connections of the port linger in TIME_WAIT,
+// which the previous server leaves behind, and a restart would then move the port.
+int Win32Platform::WildcardBindFree(uint16_t port) {
+    {
+        ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
+        if (!s) return 0;
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = ::htonl(INADDR_ANY);
+        addr.sin_port = ::htons(port);
+        if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR)
+            return 0;
+    }
+    // A listener on [::] only: localhost may resolve to ::1 first. No IPv6, nothing to find.
+    ScopedSocket s6(::socket(AF_INET6, SOCK_STREAM, 0));
+    if (!s6) return 1;
+    sockaddr_in6 addr6 = {};
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_port = ::htons(port);
+    return ::bind(s6.Get(), reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) == SOCKET_ERROR ? 0 : 1;
+}
+
+#ifdef NB_TEST_HOOKS
+int noSynRetransmissionCalls = 0;
+#endif
+
+int NoSynRetransmissions(std::uintptr_t socket) {
+#ifdef NB_TEST_HOOKS
+    ++noSynRetransmissionCalls;
+#endif
+    TCP_INITIAL_RTO_PARAMETERS rto = {TCP_INITIAL_RTO_UNSPECIFIED_RTT, TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};
+    DWORD got = 0;
+    return ::WSAIoctl(static_cast<SOCKET>(socket), SIO_TCP_INITIAL_RTO, &rto, sizeof rto, nullptr,
+                      0, &got, nullptr, nullptr);
+}
+
 int Win32Platform::TryConnect(const char* ipv4Address, uint16_t port) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return 0;
+    NoSynRetransmissions(s.Get());
     sockaddr_in addr = Ipv4Address(ipv4Address, port);
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
@@ -358,6 +410,7 @@ int Win32Platform::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Add
                                 uint16_t port, SocketRef* socket) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!s) return 0;
+    NoSynRetransmissions(s.Get());
     // WSAAsyncSelect also makes the socket non-blocking, so connect returns at once.
     if (::WSAAsyncSelect(s.Get(), H(hwnd), msg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
         return 0;
@@ -610,6 +663,24 @@ WindowId Win32Platform::OwnerOf(WindowId hwnd) { return W(::GetParent(H(hwnd)));
 
 uint32_t Win32Platform::RegisterMessage(const std::wstring& name) {
     return ::RegisterWindowMessageW(name.c_str());
+}
+
+int Win32Platform::AllowForegroundTo(WindowId hwnd) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(H(hwnd), &pid);
+    if (pid == 0) return 0;
+    return ::AllowSetForegroundWindow(pid) ? 1 : 0;
+}
+
+int Win32Platform::AllowMessageFromBelow(WindowId hwnd, uint32_t msg) {
+    // Windows 7 and later; looked up so that an older system still starts.
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    auto filter = user != nullptr ? reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
+                                        ::GetProcAddress(user, "ChangeWindowMessageFilterEx")))
+                                  : nullptr;
+    if (filter == nullptr) return 0;
+    return filter(H(hwnd), msg, 1 /* MSGFLT_ALLOW */, nullptr) ? 1 : 0;
 }
 
 // --- shell -------------------------------------------------------------------------------

@@ -26,6 +26,7 @@ public:
     void EndProcess(uint32_t exitCode) override;
     void SleepMs(uint32_t ms) override;
     uint32_t CurrentProcessId() override;
+    uint32_t AddErrorMode(uint32_t bits) override;
     uint64_t MonotonicMs() override;
     LocalTime Now() override;
 
@@ -52,6 +53,7 @@ public:
 
     // sockets
     ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
+    int WildcardBindFree(uint16_t port) override;
     int TryConnect(const char* ipv4Address, uint16_t port) override;
     int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
                      SocketRef* socket) override;
@@ -88,6 +90,8 @@ public:
                           std::intptr_t lp) override;
     WindowId OwnerOf(WindowId hwnd) override;
     uint32_t RegisterMessage(const std::wstring& name) override;
+    int AllowForegroundTo(WindowId hwnd) override;
+    int AllowMessageFromBelow(WindowId hwnd, uint32_t msg) override;
 
     // shell
     int NotifyIcon(uint32_t operation, const NotifyIconRecord& record) override;
@@ -138,7 +142,17 @@ private:
     std::map<int, void*> m_icons;
 };
 
+// SIO_TCP_INITIAL_RTO with TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS on a socket before its
+// connect (Windows 8 and later): a connect to a loopback port where nothing listens then
+// fails at the first reset instead of after the stack's retries (about a second or two).
+// Returns WSAIoctl's result; a system without it refuses, which changes nothing else.
+int NoSynRetransmissions(std::uintptr_t socket);
+
 #ifdef NB_TEST_HOOKS
+// Test hook: how often NoSynRetransmissions was asked for, so that a test sees it on every
+// socket that connects.
+extern int noSynRetransmissionCalls;
+
 // Test hook, compiled only into the test builds of this layer (never into the program as
 // shipped), read from the environment at every ReplaceFileContent: when
 // NBMONITOR_FAULT_SHORT_WRITE holds a text found in the target's file name, the write stops
