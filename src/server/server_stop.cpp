@@ -165,13 +165,36 @@ int StopServers(uint32_t gracefulMs) {
 }
 
 int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
-    std::vector<nb::ProcessEntry> servers;
-    if (!SnapshotServers(&servers)) return 0;
+    std::vector<nb::ProcessEntry> all;
+    if (!nb::Os().SnapshotProcesses(all)) return 0;
     const std::wstring wanted = PathKey(serverExe);
     std::vector<nb::ProcessEntry> ours;
-    for (const nb::ProcessEntry& p : servers) {
+    for (const nb::ProcessEntry& p : all) {
         std::wstring image;
-        if (nb::Os().ProcessImagePath(p.pid, image) && PathKey(image) == wanted) ours.push_back(p);
+        if (p.exeName == layout::kServerExe && nb::Os().ProcessImagePath(p.pid, image) &&
+            PathKey(image) == wanted)
+            ours.push_back(p);
     }
-    return Stop(ours, gracefulMs, true);
+    // A server whose creator still runs is supervised: another copy of the program on this
+    // home (under another file name, which the single-instance check does not see) keeps its
+    // own. Apache's worker is judged by the server that created it.
+    auto running = [&all](uint32_t pid) {
+        return std::any_of(all.begin(), all.end(), [pid](const nb::ProcessEntry& p) { return p.pid == pid; });
+    };
+    auto server = [&ours](uint32_t pid) -> const nb::ProcessEntry* {
+        for (const nb::ProcessEntry& p : ours)
+            if (p.pid == pid) return &p;
+        return nullptr;
+    };
+    std::vector<nb::ProcessEntry> orphans;
+    for (const nb::ProcessEntry& p : ours) {
+        const nb::ProcessEntry* top = &p;
+        for (int depth = 0; depth < 4; ++depth) {
+            const nb::ProcessEntry* up = server(top->parentPid);
+            if (!up || up == top) break;
+            top = up;
+        }
+        if (!running(top->parentPid)) orphans.push_back(p);
+    }
+    return Stop(orphans, gracefulMs, true);
 }

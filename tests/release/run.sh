@@ -99,8 +99,12 @@ check "zip: the script examples are the demo's scripts with CR LF line ends" bas
 program_keys() {
     local h=$root/src/base/settings.h
     sed -n 's/.*IntKey k[A-Za-z]*{k\([A-Za-z]*\), L"\([a-z_]*\)", \([0-9]*\)}.*/\1.\2=\3/p' "$h" | sed 's/^Httpd/httpd/; s/^Nbmonitor/nbmonitor/'
-    printf 'httpd.%s=%s\n' "$(sed -n 's/.*kDefaultAddressKey = L"\([a-z_]*\)".*/\1/p' "$h")" \
-        "$(sed -n 's/.*kDefaultAddress = L"\([^"]*\)".*/\1/p' "$h")"
+    local key default
+    for key in DefaultAddressKey:DefaultAddress ErrorLogKey:ErrorLogDefault; do  # the string keys
+        default=${key#*:} key=${key%:*}
+        printf 'httpd.%s=%s\n' "$(sed -n "s/.*k${key} = L\"\([a-z_]*\)\".*/\1/p" "$h")" \
+            "$(sed -n "s/.*k${default} = L\"\([^\"]*\)\".*/\1/p" "$h" | sed 's/\\\\/\\/g')"
+    done
 }
 example_keys() {
     tr -d '\r' <"$1" | awk '/^;/ || /^$/ { next } /^\[.*\]$/ { s = substr($0, 2, length($0) - 2); next } { print s "." $0 }'

@@ -51,11 +51,13 @@ TEST_F(StopTest, AServerThatRunsButCannotBeWaitedForIsForcedNotCalledGraceful) {
 }
 
 TEST_F(StopTest, AtStartAServerOfThisHomeIsStoppedBeforeThePortProbeOneOfAnotherFolderIsNot) {
-    // 21 (with its worker 22) was left by a supervisor of this home; 23 belongs to another one.
-    os.processes = {{21, L"httpd.exe"}, {22, L"httpd.exe", 21}, {23, L"httpd.exe"}};
+    // 21 (with its worker 22) was left by a supervisor of this home; 23 belongs to another one;
+    // 24 is this home's too, but its supervisor (a copy under another name) still runs.
+    os.processes = {{21, L"httpd.exe", 7}, {22, L"httpd.exe", 21}, {23, L"httpd.exe"},
+                    {30, L"nbmonitor2.exe"}, {24, L"httpd.exe", 30}};
     os.imagePaths = {{21, L"c:\\NIMBARA\\bin\\HTTPD.exe"}, {22, L"C:\\nimbara\\bin\\httpd.exe"},
-                     {23, L"C:\\other\\bin\\httpd.exe"}};
-    os.shutdownEvents = {{21, 400}};
+                     {23, L"C:\\other\\bin\\httpd.exe"}, {24, L"C:\\nimbara\\bin\\httpd.exe"}};
+    os.shutdownEvents = {{21, 400}, {24, 400}};
     CMainDlg dlg{app};
     os.Clear();
     dlg.Create();
