@@ -88,15 +88,12 @@ TEST_F(GuideCopies, TheSettingsTableHoldsTheExamplesKeysAndDefaults) {
     std::smatch m;
     for (const std::string& line : SectionUnder("## The settings file"))
         if (std::regex_match(line, m, row)) table[m[1].str() + "." + m[2].str()] = m[3];
-    std::string line, section;
+    const std::regex header(R"(^\[([a-z]+)\])"), entry(R"(^([^;=]+)=(.*))");
     std::istringstream ini(WithoutCr(ReadSource("packaging/nbmonitor.ini.example")));
-    while (std::getline(ini, line)) {
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            section = line.substr(1, line.find(']') - 1);
-        } else if (line.find('=') != std::string::npos) {
-            example[section + "." + line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-        }
+    std::string section;
+    for (std::string line; std::getline(ini, line);) {
+        if (std::regex_match(line, m, header)) section = m[1];
+        if (std::regex_match(line, m, entry)) example[section + "." + m[1].str()] = m[2];
     }
     EXPECT_FALSE(example.empty());
     EXPECT_EQ(table, example);
