@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <cwctype>
 
 #include "base/framework.h"
@@ -151,7 +152,7 @@ std::wstring Lower(std::wstring s) {
     return s;
 }
 std::wstring Trim(const std::wstring& s) {
-    std::size_t b = s.find_first_not_of(L" \t"), e = s.find_last_not_of(L" \t");
+    std::size_t b = s.find_first_not_of(L" \t\r"), e = s.find_last_not_of(L" \t\r");
     return b == std::wstring::npos ? std::wstring() : s.substr(b, e - b + 1);
 }
 }  // namespace
@@ -169,14 +170,8 @@ const std::wstring* FakePlatform::ProfileValue(const wchar_t* section, const wch
         return it == profile.end() ? nullptr : &it->second;
     }
     std::wstring current;
-    std::size_t start = 0;
-    const std::string& text = f->second;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string raw = text.substr(start, end - start);
-        start = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    std::istringstream text(f->second);
+    for (std::string raw; std::getline(text, raw);) {
         std::wstring line = Trim(std::wstring(raw.begin(), raw.end()));
         if (!line.empty() && line[0] == L'[') {
             current = Lower(line.substr(1, line.find(L']') - 1));
@@ -375,18 +370,11 @@ void FakePlatform::CloseSocket(nb::SocketRef socket) {
 int FakePlatform::RunForOutput(std::wstring& cmdLine, const std::wstring& dir, uint32_t ms,
                                std::size_t maxOutput, nb::OutputRun* run) {
     Log("RunForOutput " + U8(cmdLine) + " dir=" + U8(dir) + " bound=" + std::to_string(ms));
-    OutputAnswer answer;
-    if (!outputRuns.empty()) {
-        answer = outputRuns.front();
-        outputRuns.pop_front();
-    }
-    nb::OutputRun r;
-    r.pid = 900;
-    r.ended = answer.runsMs > ms;
-    r.exitCode = r.ended ? 1 : answer.exitCode;
-    r.output = answer.output.substr(0, maxOutput);
+    const OutputAnswer answer = outputRuns.empty() ? OutputAnswer{} : outputRuns.front();
+    if (!outputRuns.empty()) outputRuns.pop_front();
+    const bool ended = answer.runsMs > ms;
+    *run = nb::OutputRun{900, ended ? 1 : answer.exitCode, ended, answer.output.substr(0, maxOutput)};
     monotonicMs += std::min<uint64_t>(answer.runsMs, ms);
-    *run = r;
     return 1;
 }
 

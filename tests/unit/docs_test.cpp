@@ -72,20 +72,13 @@ protected:
 
 }  // namespace
 
-TEST_F(GuideCopies, TheInstallationsHttpdConf) {
-    const std::vector<std::string> blocks = BlocksUnder("## Which server it was written for");
-    ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0], ReadSource("apache/httpd.conf"));
-}
-
-TEST_F(GuideCopies, TheGeneratedFilesForTheHomesShown) {
-    const std::vector<std::string> port = BlocksUnder("### httpd-port.conf");
-    ASSERT_EQ(port.size(), 1u);
-    EXPECT_EQ(port[0], Generated(L"C:\\nimbara\\", L"httpd-port.conf"));
-    const std::vector<std::string> nb = BlocksUnder("### httpd-nb.conf");
-    ASSERT_EQ(nb.size(), 2u);
-    EXPECT_EQ(nb[0], Generated(L"C:\\nimbara\\", L"httpd-nb.conf"));
-    EXPECT_EQ(nb[1], Generated(L"D:\\apps\\nimbara\\", L"httpd-nb.conf"));
+TEST_F(GuideCopies, TheInstallationsHttpdConfAndTheGeneratedFilesForTheHomesShown) {
+    const std::map<std::string, std::vector<std::string>> shown = {
+        {"## Which server it was written for", {ReadSource("apache/httpd.conf")}},
+        {"### httpd-port.conf", {Generated(L"C:\\nimbara\\", L"httpd-port.conf")}},
+        {"### httpd-nb.conf",
+         {Generated(L"C:\\nimbara\\", L"httpd-nb.conf"), Generated(L"D:\\apps\\nimbara\\", L"httpd-nb.conf")}}};
+    for (const auto& [heading, files] : shown) EXPECT_EQ(BlocksUnder(heading), files) << heading;
 }
 
 TEST_F(GuideCopies, TheSettingsTableHoldsTheExamplesKeysAndDefaults) {
@@ -95,15 +88,12 @@ TEST_F(GuideCopies, TheSettingsTableHoldsTheExamplesKeysAndDefaults) {
     std::smatch m;
     for (const std::string& line : SectionUnder("## The settings file"))
         if (std::regex_match(line, m, row)) table[m[1].str() + "." + m[2].str()] = m[3];
-    std::string line, section;
+    const std::regex header(R"(^\[([a-z]+)\])"), entry(R"(^([^;=]+)=(.*))");
     std::istringstream ini(WithoutCr(ReadSource("packaging/nbmonitor.ini.example")));
-    while (std::getline(ini, line)) {
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            section = line.substr(1, line.find(']') - 1);
-        } else if (line.find('=') != std::string::npos) {
-            example[section + "." + line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-        }
+    std::string section;
+    for (std::string line; std::getline(ini, line);) {
+        if (std::regex_match(line, m, header)) section = m[1];
+        if (std::regex_match(line, m, entry)) example[section + "." + m[1].str()] = m[2];
     }
     EXPECT_FALSE(example.empty());
     EXPECT_EQ(table, example);

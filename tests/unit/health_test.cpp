@@ -45,12 +45,6 @@ protected:
     std::vector<std::string> Health() const {
         return os.Only({"BeginConnect", "SocketSend", "CloseSocket", "SetTimer", "KillTimer", "CreateProcess"});
     }
-    std::vector<std::string> Events(const std::string& name) const {
-        std::vector<std::string> out;
-        for (const std::string& l : os.LogLines())
-            if (l.find(" " + name + " ") != std::string::npos) out.push_back(l.substr(l.find(name)));
-        return out;
-    }
     std::unique_ptr<CMainDlg> dlg;
     nb::WindowId w = 0;
     nb::SocketRef socket = 0;

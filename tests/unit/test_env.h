@@ -16,6 +16,18 @@ protected:
     void Set(const wchar_t* section, const wchar_t* key, const std::wstring& value) {
         os.profile[std::wstring(section) + L"/" + key] = value;
     }
+    // The supervision log's lines of one event ("server-said ..."), or of every event a prefix
+    // ending in '-' begins ("tray-"), without their stamp.
+    std::vector<std::string> Events(const std::string& name) const {
+        std::vector<std::string> out;
+        for (const std::string& l : os.LogLines()) {
+            const std::size_t at = l.find(' ', l.find(' ') + 1) + 1;  // after time and pid
+            if (l.compare(at, name.size(), name) == 0 &&
+                (name.back() == '-' || at + name.size() == l.size() || l[at + name.size()] == ' '))
+                out.push_back(l.substr(at));
+        }
+        return out;
+    }
     FakePlatform os;
     CnbmonitorApp app;
 };

@@ -13,12 +13,6 @@
 class WindowsRulesTest : public NbTest {
 protected:
     WindowsRulesTest() { os.File(L"C:\\nimbara\\php\\php.ini.ORG") = "x = 1\r\n"; }
-    std::vector<std::string> Logged(const char* event) const {
-        std::vector<std::string> out;
-        for (const std::string& l : os.LogLines())
-            if (l.find(std::string(" ") + event) != std::string::npos) out.push_back(l.substr(kStamp.size()));
-        return out;
-    }
 };
 
 TEST_F(WindowsRulesTest, ErrorModeIsSetBeforeAnythingIsLaunchedKeepingItsBits) {
@@ -40,8 +34,6 @@ TEST_F(WindowsRulesTest, PortProbeSkipsExactlyThePortsAWildcardListenerHolds) {
     EXPECT_EQ(c.m_port, 27145u);
     EXPECT_THAT(os.Only({"BindWildcard"}),
                 ElementsAre("BindWildcard 27142", "BindWildcard 27143", "BindWildcard 27145"));
-    // The fake's rule itself: alone, the specific probe takes the shared port.
-    EXPECT_EQ(os.ProbeListen("127.0.0.1", 27142, 5), nb::ProbeResult::Listening);
 }
 
 TEST_F(WindowsRulesTest, SecondStartLetsTheRunningInstanceTakeTheForegroundBeforeItPosts) {
@@ -53,30 +45,19 @@ TEST_F(WindowsRulesTest, SecondStartLetsTheRunningInstanceTakeTheForegroundBefor
                 ElementsAre("AllowForeground 5150", "Post 0x777 1124 0 515"));
 }
 
-class TrayTest : public WindowsRulesTest {
-protected:
-    void Start() {
-        dlg.Create();
-        w = dlg.GetSafeHwnd();
-    }
-    void Tick(std::uintptr_t id) { os.SendMsg(w, WM_TIMER, id, 0); }
-    std::vector<std::string> TrayCalls() const {
-        return os.Only({"NotifyIcon", "SetTimer", "KillTimer", "AllowMessage"});
-    }
-    CMainDlg dlg{app};
-    nb::WindowId w = 0;
-};
-
-TEST_F(TrayTest, RefusedAddIsRetriedEveryTwoSecondsForTwoMinutesThenOnTaskbarCreated) {
+TEST_F(WindowsRulesTest, RefusedTrayAddIsRetriedEveryTwoSecondsForTwoMinutesThenOnTaskbarCreated) {
     os.trayAddFailures = 2;
-    Start();
+    CMainDlg dlg{app};
+    dlg.Create();
+    const nb::WindowId w = dlg.GetSafeHwnd();
+    const auto Tick = [&](std::uintptr_t id) { os.SendMsg(w, WM_TIMER, id, 0); };
     EXPECT_THAT(os.Only({"AllowMessage"}), ElementsAre("AllowMessage " + Hex(w) + " 0xc0de"));
-    EXPECT_THAT(Logged("tray-"), ElementsAre("tray-failed op=add"));
+    EXPECT_THAT(Events("tray-"), ElementsAre("tray-failed op=add"));
     Tick(TIMER_TRAY_RETRY);
     os.Clear();
     Tick(TIMER_TRAY_RETRY);  // the second retry is taken
     Tick(TIMER_TRAY_RETRY);  // one already queued does nothing
-    EXPECT_THAT(TrayCalls(), ElementsAre("NotifyIcon ADD 130", "KillTimer " + Hex(w) + " 74"));
+    EXPECT_THAT(os.Only({"NotifyIcon", "SetTimer", "KillTimer", "AllowMessage"}), ElementsAre("NotifyIcon ADD 130", "KillTimer " + Hex(w) + " 74"));
     os.trayAddFailures = 1000;
     os.trayModifyFailures = 1;  // the taskbar lost it: a refused modify adds it again
     Tick(1);
@@ -84,7 +65,7 @@ TEST_F(TrayTest, RefusedAddIsRetriedEveryTwoSecondsForTwoMinutesThenOnTaskbarCre
     EXPECT_EQ(std::count(os.calls.begin(), os.calls.end(), "KillTimer " + Hex(w) + " 74"), 2);  // taken; 2 min
     os.trayAddFailures = 0;
     os.SendMsg(w, os.taskbarCreatedId, 0, 0);
-    EXPECT_THAT(Logged("tray-"),
+    EXPECT_THAT(Events("tray-"),
                 ElementsAre("tray-added retries=2", "tray-failed op=modify", "tray-added retries=60"));
 }
 
@@ -98,10 +79,10 @@ TEST_F(WindowsRulesTest, SettingsFileWithAUtf8MarkLosesItsFirstSectionAndIsLogge
         EXPECT_EQ(dlg.m_apache.m_port, 27142u);
         EXPECT_EQ(settings::ReadInt(app, settings::kWaitTime), 100u);
     }
-    EXPECT_THAT(Logged("settings-bom"), ElementsAre("settings-bom file=C:\\nimbara\\conf\\nbmonitor.ini"));
+    EXPECT_THAT(Events("settings-bom"), ElementsAre("settings-bom file=C:\\nimbara\\conf\\nbmonitor.ini"));
     os.Clear();
     os.File(L"C:\\nimbara\\conf\\nbmonitor.ini") = ini;
     CMainDlg dlg{app};
     EXPECT_EQ(dlg.m_apache.m_port, 8080u);
-    EXPECT_TRUE(Logged("settings-bom").empty());
+    EXPECT_TRUE(Events("settings-bom").empty());
 }
