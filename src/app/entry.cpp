@@ -6,6 +6,17 @@
 #include "platform/win32/dll_preload.h"
 #include "platform/win32/win32_platform.h"
 
+#include <cstdlib>
+
+#if defined(__GLIBCXX__)
+// An exception that nothing catches ends the program through abort(), as libstdc++'s own
+// handler does after it has written the exception's demangled type to stderr, which a GUI
+// program does not have. That handler brings the whole demangler (about 45 KB of the exe).
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+#endif
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything loads user32, comctl32 or the shell (all delay-loaded).
     nb::win::RestrictDllSearchToSystem();
