@@ -3,6 +3,7 @@
 
 #include "base/supervision_log.h"
 #include "platform/platform.h"
+#include "server/server_stop.h"
 
 namespace {
 
@@ -105,14 +106,6 @@ void LogSaid(const std::vector<SaidLine>& lines, const wchar_t* source) {
     }
 }
 
-bool IsServerRunning() {
-    std::vector<nb::ProcessEntry> processes;
-    if (!nb::Os().SnapshotProcesses(processes)) return true;  // not known: assume the worst
-    for (const nb::ProcessEntry& p : processes)
-        if (p.exeName == L"httpd.exe") return true;
-    return false;
-}
-
 }  // namespace
 
 std::vector<SaidLine> ErrorLines(const std::string& bytes, bool partialFirst) {
@@ -185,7 +178,7 @@ std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, 
     nb::IPlatform& os = nb::Os();
     // It reads the same files as the server, whose restart may be on its way: never beside
     // one. The next quick failure tries again.
-    if (IsServerRunning()) {
+    if (AnyServerRunning()) {
         slog::Write("config-test", {{"skipped", L"server-running"}});
         return {};
     }

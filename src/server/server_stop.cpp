@@ -164,6 +164,11 @@ int StopServers(uint32_t gracefulMs) {
     return Stop(servers, gracefulMs, false);
 }
 
+bool AnyServerRunning() {
+    std::vector<nb::ProcessEntry> servers;
+    return !SnapshotServers(&servers) || !servers.empty();
+}
+
 int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
     std::vector<nb::ProcessEntry> all;
     if (!nb::Os().SnapshotProcesses(all)) return 0;

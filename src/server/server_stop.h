@@ -17,6 +17,10 @@ std::wstring ShutdownEventName(uint32_t pid);
 // have ended.
 int StopServers(uint32_t gracefulMs);
 
+// Whether any process named exactly "httpd.exe" runs; true when the process list cannot be
+// read, so that a caller that must not run beside a server holds back.
+bool AnyServerRunning();
+
 // The same stop for the servers whose executable is exactly serverExe (full path, case
 // ignored), which a supervisor of this home ended from outside has left running; each is
 // logged as server-orphan. Servers of other folders are not touched.
