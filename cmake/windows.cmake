@@ -7,16 +7,20 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 # section and the linker drops what nothing references.
 set(NB_WIN_COMPILE_OPTIONS -ffunction-sections -fdata-sections)
 set(NB_WIN_DEFINITIONS UNICODE _UNICODE)
-target_compile_options(nbcore PRIVATE ${NB_WIN_COMPILE_OPTIONS})
-target_compile_definitions(nbcore PUBLIC ${NB_WIN_DEFINITIONS})
+foreach(lib ${NB_LAYER_TARGETS})
+    target_compile_options(${lib} PRIVATE ${NB_WIN_COMPILE_OPTIONS})
+    target_compile_definitions(${lib} PUBLIC ${NB_WIN_DEFINITIONS})
+endforeach()
 
 # Reproducible: two builds of one commit, in any two folders, give the same bytes. The linker
 # writes no time stamp into the PE header, and no source or build folder reaches a program
-# (__FILE__, debug paths): every target made from here on, and nbcore, made before.
+# (__FILE__, debug paths): every target made from here on, and the layers, made before.
 set(NB_REPRODUCIBLE_OPTIONS -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
     -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:${NB_REPRODUCIBLE_OPTIONS}>")
-target_compile_options(nbcore PRIVATE ${NB_REPRODUCIBLE_OPTIONS})
+foreach(lib ${NB_LAYER_TARGETS})
+    target_compile_options(${lib} PRIVATE ${NB_REPRODUCIBLE_OPTIONS})
+endforeach()
 add_link_options(-Wl,--no-insert-timestamp)
 
 # The Win32 platform, as the program ships it (nbwin32), and the same sources with the test
@@ -28,7 +32,7 @@ foreach(lib nbwin32 nbwin32_testhooks)
     target_include_directories(${lib} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_compile_options(${lib} PRIVATE -Wall -Wextra ${NB_WIN_COMPILE_OPTIONS})
     target_compile_definitions(${lib} PUBLIC ${NB_WIN_DEFINITIONS})
-    target_link_libraries(${lib} PUBLIC nbcore comctl32 shell32 ws2_32 user32 gdi32 kernel32)
+    target_link_libraries(${lib} PUBLIC nbplatform comctl32 shell32 ws2_32 user32 gdi32 kernel32)
 endforeach()
 target_compile_definitions(nbwin32_testhooks PUBLIC NB_TEST_HOOKS=1)
 
@@ -106,9 +110,9 @@ set(NB_DELAYED_DLLS comctl32 shell32 user32 ws2_32 gdi32)
 # nbmonitor.exe as shipped, and testhooks/nbmonitor.exe (the same program with the test hooks,
 # under the same file name, since the name is the program's title) for the fault tests.
 add_executable(nbmonitor WIN32 ${PROJECT_SOURCE_DIR}/src/app/entry.cpp ${NB_RC})
-target_link_libraries(nbmonitor PRIVATE nbwin32)
+target_link_libraries(nbmonitor PRIVATE nbapp nbwin32)
 add_executable(nbmonitor_testhooks WIN32 ${PROJECT_SOURCE_DIR}/src/app/entry.cpp ${NB_RC})
-target_link_libraries(nbmonitor_testhooks PRIVATE nbwin32_testhooks)
+target_link_libraries(nbmonitor_testhooks PRIVATE nbapp nbwin32_testhooks)
 nb_delay_imports(nbmonitor ${NB_DELAYED_DLLS})
 nb_delay_imports(nbmonitor_testhooks ${NB_DELAYED_DLLS})
 set_target_properties(nbmonitor_testhooks PROPERTIES OUTPUT_NAME nbmonitor

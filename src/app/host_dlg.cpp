@@ -53,21 +53,21 @@ bool CnbmonitorDlg::OnInitDialog() {
 
 bool CnbmonitorDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
                               std::intptr_t* result) {
+    using R = MessageRows<CnbmonitorDlg>;
     static const MessageEntry<CnbmonitorDlg> table[] = {
-        {WM_SYSCOMMAND, 0, &CnbmonitorDlg::OnSysCommand},
-        {WM_PAINT, 0, &CnbmonitorDlg::OnPaint},
-        {WM_QUERYDRAGICON, 0, &CnbmonitorDlg::OnQueryDragIcon},
-        {WM_DESTROY, 0, &CnbmonitorDlg::OnDestroy},
-        {WM_COMMAND, ID_TRAY_EXIT, &CnbmonitorDlg::OnExit},
-        {WM_COMMAND, ID_TRAY_ABOUT, &CnbmonitorDlg::OnAbout},
+        R::Message<&CnbmonitorDlg::OnSysCommand>(WM_SYSCOMMAND),
+        R::Message<&CnbmonitorDlg::OnPaint>(WM_PAINT),
+        R::Message<&CnbmonitorDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
+        R::Message<&CnbmonitorDlg::OnDestroy>(WM_DESTROY),
+        R::Command<&CnbmonitorDlg::EndDialog, IDOK>(ID_TRAY_EXIT),
+        R::Command<&CnbmonitorDlg::ShowAbout>(ID_TRAY_ABOUT),
     };
     return DispatchTable(this, table, msg, wp, lp, result);
 }
 
 std::intptr_t CnbmonitorDlg::OnSysCommand(std::uintptr_t wp, std::intptr_t lp) {
     if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about;
-        about.DoModal();
+        ShowAbout();
         return 0;
     }
     return Default(WM_SYSCOMMAND, wp, lp);
@@ -89,13 +89,7 @@ std::intptr_t CnbmonitorDlg::OnDestroy(std::uintptr_t wp, std::intptr_t lp) {
     return r;
 }
 
-std::intptr_t CnbmonitorDlg::OnExit(std::uintptr_t, std::intptr_t) {
-    EndDialog(IDOK);
-    return 0;
-}
-
-std::intptr_t CnbmonitorDlg::OnAbout(std::uintptr_t, std::intptr_t) {
+void CnbmonitorDlg::ShowAbout() {
     CAboutDlg about;
     about.DoModal();
-    return 0;
 }

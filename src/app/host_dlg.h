@@ -29,8 +29,7 @@ private:
     std::intptr_t OnPaint(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnQueryDragIcon(std::uintptr_t wp, std::intptr_t lp);
     std::intptr_t OnDestroy(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnExit(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnAbout(std::uintptr_t wp, std::intptr_t lp);
+    void ShowAbout();
 
     std::intptr_t m_icon;
     CMainDlg* m_supervisor = nullptr;

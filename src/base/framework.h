@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -103,22 +104,76 @@ private:
     bool m_modal = false;
 };
 
-// A message table: rows of {message, command id (WM_COMMAND only), member handler}.
+// A message table: one row per message, command or registered message a class handles, made
+// with MessageRows<T>. The first row that matches a message handles it.
 template <class T>
 struct MessageEntry {
-    uint32_t message;
-    uint32_t commandId;
-    std::intptr_t (T::*handler)(std::uintptr_t wp, std::intptr_t lp);
+    enum Kind : uint8_t { kMessage, kCommand, kRegistered };
+    Kind kind;
+    uint32_t key;             // kMessage: the message; kCommand: the command id
+    uint32_t T::*registered;  // kRegistered: the member that holds the message's value
+    // Handles the message; false lets it go on as if no row had matched.
+    bool (*call)(T& self, std::uintptr_t wp, std::intptr_t lp, std::intptr_t* result);
+};
+
+template <class T>
+struct MessageRows {
+    using Entry = MessageEntry<T>;
+    using Handler = std::intptr_t (T::*)(std::uintptr_t wp, std::intptr_t lp);
+
+    // A message; the handler returns its result.
+    template <Handler H>
+    static constexpr Entry Message(uint32_t msg) {
+        return {Entry::kMessage, msg, nullptr, &CallMessage<H>};
+    }
+    // A command (WM_COMMAND from a menu, an accelerator or a button): H(args...), result 0. A
+    // handler that returns bool may only look: false lets the command go on to the owner.
+    template <auto H, auto... Args>
+    static constexpr Entry Command(uint32_t id) {
+        return {Entry::kCommand, id, nullptr, &CallCommand<H, Args...>};
+    }
+    // A message registered at run time, whose value *value holds (0: not registered).
+    template <Handler H>
+    static constexpr Entry Registered(uint32_t T::*value) {
+        return {Entry::kRegistered, 0, value, &CallMessage<H>};
+    }
+
+private:
+    template <Handler H>
+    static bool CallMessage(T& self, std::uintptr_t wp, std::intptr_t lp, std::intptr_t* result) {
+        *result = (self.*H)(wp, lp);
+        return true;
+    }
+    template <auto H, auto... Args>
+    static bool CallCommand(T& self, std::uintptr_t, std::intptr_t, std::intptr_t* result) {
+        *result = 0;
+        if constexpr (std::is_same_v<decltype((self.*H)(Args...)), bool>) {
+            return (self.*H)(Args...);
+        } else {
+            (self.*H)(Args...);
+            return true;
+        }
+    }
 };
 
 template <class T, std::size_t N>
 bool DispatchTable(T* self, const MessageEntry<T> (&table)[N], uint32_t msg, std::uintptr_t wp,
                    std::intptr_t lp, std::intptr_t* result) {
-    for (const auto& e : table) {
-        if (e.message != msg) continue;
-        if (msg == WM_COMMAND && (!IsCommand(wp, lp) || LoWord(wp) != e.commandId)) continue;
-        *result = (self->*e.handler)(wp, lp);
-        return true;
+    using Entry = MessageEntry<T>;
+    for (const Entry& e : table) {
+        bool match = false;
+        switch (e.kind) {
+        case Entry::kMessage:
+            match = e.key == msg;
+            break;
+        case Entry::kCommand:
+            match = msg == WM_COMMAND && IsCommand(wp, lp) && LoWord(wp) == e.key;
+            break;
+        case Entry::kRegistered:
+            match = self->*e.registered != 0 && self->*e.registered == msg;
+            break;
+        }
+        if (match) return e.call(*self, wp, lp, result);
     }
     return false;
 }

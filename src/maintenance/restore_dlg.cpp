@@ -1,27 +1,27 @@
-// Restore dialog and the supervisor's command that opens it.
+// The restore dialog.
 #include "maintenance/restore_dlg.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/layout.h"
 #include "base/supervision_log.h"
+#include "maintenance/maintenance.h"
 #include "maintenance/restore_name.h"
 #include "resources/resource.h"
 #include "server/process_control.h"
-#include "supervisor/main_dlg.h"
 
 namespace {
 constexpr int kIconSize = 16;
 constexpr int kColumnWidth = 300;
 }  // namespace
 
-void CMainDlg::OnRestore() {
-    CRestoreDlg dlg;
-    dlg.m_homeDir = m_home;
+void RunRestoreDialog(const std::wstring& home) {
+    CRestoreDlg dlg(home);
     dlg.DoModal();
 }
 
-CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTOREDLG) {}
+CRestoreDlg::CRestoreDlg(std::wstring home) : CDialog(IDD_RESTOREDLG), m_homeDir(std::move(home)) {}
 
 CRestoreDlg::~CRestoreDlg() = default;
 
@@ -37,21 +37,12 @@ bool CRestoreDlg::OnInitDialog() {
 
 bool CRestoreDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
                             std::intptr_t* result) {
+    using R = MessageRows<CRestoreDlg>;
     static const MessageEntry<CRestoreDlg> table[] = {
-        {WM_COMMAND, IDOK, &CRestoreDlg::OnRestoreButton},
-        {WM_COMMAND, IDC_DELETE, &CRestoreDlg::OnDeleteButton},
+        R::Command<&CRestoreDlg::RestoreSelected>(IDOK),
+        R::Command<&CRestoreDlg::DeleteSelected>(IDC_DELETE),
     };
     return DispatchTable(this, table, msg, wp, lp, result);
-}
-
-std::intptr_t CRestoreDlg::OnRestoreButton(std::uintptr_t, std::intptr_t) {
-    RestoreSelected();
-    return 0;
-}
-
-std::intptr_t CRestoreDlg::OnDeleteButton(std::uintptr_t, std::intptr_t) {
-    DeleteSelected();
-    return 0;
 }
 
 void CRestoreDlg::InitList() {

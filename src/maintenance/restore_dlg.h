@@ -8,7 +8,8 @@
 
 class CRestoreDlg : public CDialog {
 public:
-    CRestoreDlg();
+    // home: the home directory, whose backup folder the dialog lists.
+    explicit CRestoreDlg(std::wstring home);
     ~CRestoreDlg() override;
 
     void InitList();
@@ -34,8 +35,6 @@ private:
     void FindListControl();
 
     nb::ScopedImageList m_ownedImages;
-    std::intptr_t OnRestoreButton(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnDeleteButton(std::uintptr_t wp, std::intptr_t lp);
 };
 
 namespace restore_text {

@@ -1,6 +1,8 @@
 // Server controller: probing, configuration files, launching.
 #include "server/apache_control.h"
 
+#include <algorithm>
+
 #include "base/layout.h"
 #include "base/framework.h"
 #include "base/settings.h"
@@ -8,6 +10,7 @@
 #include "platform/file_paths.h"
 #include "resources/resource.h"
 #include "server/generated_text.h"
+#include "server/server_stop.h"
 
 namespace {
 constexpr uint32_t kNoMorePorts = 65535;  // 65534 is the last port probed
@@ -154,12 +157,20 @@ int CApacheControl::Start() {
 
 uint32_t CApacheControl::StopTimeout() const { return settings::ReadInt(m_app, settings::kStopTimeout); }
 
+int CApacheControl::StopServers(uint32_t atMostMs) {
+    return TerminateHttpd(std::min(StopTimeout(), atMostMs));
+}
+
+int CApacheControl::StopOrphans() {
+    return StopOrphanServers(m_path + layout::kBinFolder + layout::kServerExe, StopTimeout());
+}
+
 std::wstring CApacheControl::ExplainFailure(uint64_t ranMs) {
     return m_said.Explain(ranMs, ServerCommandLine(), LaunchFolder());
 }
 
 int CApacheControl::Restart(const std::function<bool()>& wanted) {
-    int ended = TerminateHttpd(StopTimeout());
+    int ended = StopServers();
     uint32_t wait = settings::ReadInt(m_app, settings::kRestartWait);
     nb::Os().SleepMs(wait);
     if (wanted && !wanted()) return 0;

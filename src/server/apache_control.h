@@ -24,6 +24,12 @@ public:
     // Stops the servers, waits restart_wait, then starts again unless wanted (when given) now
     // says no. 1 when a server was launched.
     int Restart(const std::function<bool()>& wanted = nullptr);
+    // Ends every server process (TerminateHttpd) with a graceful stop of stop_timeout, read
+    // now, or of atMostMs when that is shorter; returns how many ended.
+    int StopServers(uint32_t atMostMs = UINT32_MAX);
+    // The same stop for the servers of this home that a supervisor ended from outside has left
+    // running (server_stop.h).
+    int StopOrphans();
     // The "httpd" "stop_timeout" setting, read at each call: the graceful stop's bound.
     uint32_t StopTimeout() const;
     // The server launched last ended ranMs after its launch, or never got ready: what it said

@@ -1,10 +1,9 @@
-// Process launching and server termination.
+// Process launching (the server's termination: server_stop.cpp).
 #include "server/process_control.h"
 
 #include "base/layout.h"
 #include "base/settings.h"
 #include "platform/file_paths.h"
-#include "server/server_stop.h"
 
 std::wstring LaunchFolderOf(const std::wstring& modulePath) {
     nb::PathParts parts = nb::SplitPath(modulePath);
@@ -27,5 +26,3 @@ int CProcessControl::Execute(std::wstring cmdLine) {
     m_dwProcessId = pid;
     return 1;
 }
-
-int CProcessControl::TerminateHttpd(uint32_t gracefulMs) { return StopServers(gracefulMs); }

@@ -16,10 +16,13 @@ public:
     int Execute(std::wstring cmdLine);
 
     // Ends every process whose executable is named exactly "httpd.exe", whoever started it.
-    // Returns how many it ended (for the supervision log; the callers need no result).
-    // gracefulMs above 0 first gives the servers that offer it a graceful stop of at most
-    // that long (server_stop.h).
-    int TerminateHttpd(uint32_t gracefulMs = 0);
+    // With gracefulMs above 0, each one whose shutdown event exists (server_stop.h) is asked to
+    // stop through it, and these (with their own "httpd.exe" children) are waited for
+    // together, at most BoundedStopMs(gracefulMs); every other one is terminated at once, and
+    // whatever still runs when the time is up is terminated then. With 0 all are terminated
+    // at once. Writes one server-stop line per process; returns how many have ended (for the
+    // supervision log; the callers need no result).
+    static int TerminateHttpd(uint32_t gracefulMs = 0);
 
     // The last process launched through this object. A new launch closes the handle it
     // replaces.

@@ -9,6 +9,7 @@
 #include "base/supervision_log.h"
 #include "platform/file_paths.h"
 #include "platform/platform.h"
+#include "server/process_control.h"
 
 namespace {
 
@@ -152,13 +153,13 @@ int Stop(const std::vector<nb::ProcessEntry>& servers, uint32_t gracefulMs, bool
     stop.started = nb::Os().MonotonicMs();
     stop.orphan = orphan;
     WaitForChildrenForceOthers(SignalServers(servers, stop), stop);
-    WaitTogetherThenForce(stop, std::min(gracefulMs, kMaxStopTimeoutMs));
+    WaitTogetherThenForce(stop, BoundedStopMs(gracefulMs));
     return stop.ended;
 }
 
 }  // namespace
 
-int StopServers(uint32_t gracefulMs) {
+int CProcessControl::TerminateHttpd(uint32_t gracefulMs) {
     std::vector<nb::ProcessEntry> servers;
     if (!SnapshotServers(&servers)) return 0;
     return Stop(servers, gracefulMs, false);

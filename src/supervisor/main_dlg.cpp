@@ -6,8 +6,8 @@
 #include "base/settings.h"
 #include "base/supervision_log.h"
 #include "resources/resource.h"
+#include "maintenance/maintenance.h"
 #include "server/php_ini.h"
-#include "server/server_stop.h"
 // NB_VERSION_TEXT and NB_BUILD_ID, written by the build.
 #include "nbmonitor_version.h"
 
@@ -123,7 +123,7 @@ bool CMainDlg::OnInitDialog() {
 
     // A server of this home left running by a supervisor that was ended from outside holds
     // the port and the application's data: it goes before the port is probed.
-    StopOrphanServers(m_home + layout::kBinFolder + layout::kServerExe, m_apache.StopTimeout());
+    m_apache.StopOrphans();
     if (!m_apache.Start()) {
         m_exitReason = L"start-failed";
         Shutdown();  // Start has told the user already
@@ -186,54 +186,72 @@ bool CMainDlg::OpenBrowser() {
     return false;
 }
 
-void CMainDlg::Shutdown() {
+void CMainDlg::Shutdown(StopOrder order, uint32_t atMostMs) {
     if (m_shutDown) return;
     m_shutDown = true;
-    nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    if (m_trayMissing) nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
-    int ended = m_apache.TerminateHttpd(m_apache.StopTimeout());
-    nb::Os().StopTimer(m_hWnd, m_timers[0].id);
-    nb::Os().StopTimer(m_hWnd, m_timers[1].id);
-    m_health.Stop();
+    if (order == StopOrder::IconFirst)
+        RemoveTrayIcon();
+    else
+        StopTimers();
+    int ended = m_apache.StopServers(atMostMs);
+    if (order == StopOrder::IconFirst)
+        StopTimers();
+    else
+        RemoveTrayIcon();
     slog::Write("exit", {{"reason", m_exitReason}, {"servers_ended", ended}});
 }
 
-void CMainDlg::OnTimer(std::uintptr_t id) {
-    if (id == m_timers[0].id) {
-        // A restart's failure box runs a nested loop in which ticks keep coming; a tick
-        // then must not start a second restart inside the first.
-        // Between WM_QUERYENDSESSION and WM_ENDSESSION Windows may end the server itself.
-        if (m_restarting || m_shutDown || m_sessionEnding) return;
-        uint32_t code = 0;
-        bool known = false;
-        const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
-        if (ServerRunning(&code, &known)) {
-            SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
-            if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
-            if (ranMs >= kConfigTestWithinMs) m_apache.m_said.Settled();
-            return;
-        }
-        // After a restart that launched nothing the handle is still the dead server's: its
-        // end was told and counted at the first tick.
-        if (!m_endNoted) {
-            m_endNoted = true;
-            LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
-            m_lastSaid = m_apache.ExplainFailure(ranMs);
-            if (m_crashLoop.Failed(ranMs)) {
-                const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
-                NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
-            }
-        }
-        RestartServer();
-    } else if (id == m_timers[1].id) {
+void CMainDlg::StopTimers() {
+    nb::Os().StopTimer(m_hWnd, m_timers[0].id);
+    nb::Os().StopTimer(m_hWnd, m_timers[1].id);
+    m_health.Stop();  // a check that failed now would restart the server
+}
+
+void CMainDlg::RemoveTrayIcon() {
+    nb::Os().NotifyIcon(NIM_DELETE, m_nid);
+    if (m_trayMissing) nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
+}
+
+std::intptr_t CMainDlg::OnTimer(std::uintptr_t id, std::intptr_t lp) {
+    if (id == m_timers[0].id)
+        OnMonitorTick();
+    else if (id == m_timers[1].id)
         OnBackup(0);
-    } else if (id == TIMER_HEALTH) {
+    else if (id == TIMER_HEALTH)
         OnHealthTick();
-    } else if (id == TIMER_HEALTH_TIMEOUT) {
+    else if (id == TIMER_HEALTH_TIMEOUT)
         OnHealthOutcome(m_health.OnTimeout());
-    } else if (id == TIMER_TRAY_RETRY) {
+    else if (id == TIMER_TRAY_RETRY)
         RetryTrayIcon();
+    return Default(WM_TIMER, id, lp);
+}
+
+void CMainDlg::OnMonitorTick() {
+    // A restart's failure box runs a nested loop in which ticks keep coming; a tick then must
+    // not start a second restart inside the first.
+    // Between WM_QUERYENDSESSION and WM_ENDSESSION Windows may end the server itself.
+    if (m_restarting || m_shutDown || m_sessionEnding) return;
+    uint32_t code = 0;
+    bool known = false;
+    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
+    if (ServerRunning(&code, &known)) {
+        SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
+        if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
+        if (ranMs >= kConfigTestWithinMs) m_apache.m_said.Settled();
+        return;
     }
+    // After a restart that launched nothing the handle is still the dead server's: its end was
+    // told and counted at the first tick.
+    if (!m_endNoted) {
+        m_endNoted = true;
+        LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
+        m_lastSaid = m_apache.ExplainFailure(ranMs);
+        if (m_crashLoop.Failed(ranMs)) {
+            const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
+            NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
+        }
+    }
+    RestartServer();
 }
 
 void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning) {
@@ -269,7 +287,7 @@ void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
     RestartServer();
 }
 
-std::intptr_t CMainDlg::OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp) {
+std::intptr_t CMainDlg::OnHealthSocket(std::uintptr_t wp, std::intptr_t lp) {
     OnHealthOutcome(m_health.OnSocket(wp, lp));
     return 0;
 }
@@ -289,77 +307,74 @@ void CMainDlg::RestartServer() {
 
 void CMainDlg::OnShow() { nb::Os().ShowWin(m_hWnd, SW_SHOW); }
 
-std::intptr_t CMainDlg::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
-    if (msg == WM_CREATE) {
-        m_taskbarCreated = nb::Os().RegisterMessage(names::kTaskbarCreated);
-        // An elevated program gets it from the (unelevated) taskbar only when let through.
-        if (m_taskbarCreated != 0) nb::Os().AllowMessageFromBelow(m_hWnd, m_taskbarCreated);
-    } else if (msg == WM_TRAY_CALLBACK) {
-        int x = 0, y = 0;
-        nb::Os().CursorPos(&x, &y);
-        if (lp == WM_LBUTTONDBLCLK) {
-            OpenBrowser();
-        } else if (lp == WM_RBUTTONDOWN) {
-            nb::Os().BringToForeground(m_hWnd);  // else the menu does not close on a click elsewhere
-            // The chosen item's command is posted before the WM_NULL below: until that comes,
-            // a command is the menu's (for the log's exit reason).
-            m_menuCommandPending = true;
-            nb::Os().TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, m_hWnd);
-            nb::Os().PostMsg(m_hWnd, WM_NULL, 0, 0);
-        }
-    } else if (msg == WM_NULL) {
-        m_menuCommandPending = false;
-    } else if (msg == WM_COMMAND && LoWord(wp) == ID_TRAY_EXIT && IsCommand(wp, lp)) {
-        m_exitReason = m_menuCommandPending ? L"menu" : L"command";
-    } else if (m_taskbarCreated != 0 && msg == m_taskbarCreated) {
-        SetTrayIcon(NIM_ADD, IDI_STOPPED);
-    }
-    return CDialog::WindowProc(msg, wp, lp);
-}
+void CMainDlg::OnBackup(int notify) { RunBackup(m_home, m_hWnd, notify, m_debug != 0); }
+
+void CMainDlg::OnRestore() { RunRestoreDialog(m_home); }
+
+void CMainDlg::OnInitialize() { RunInitialize(m_home, m_hWnd, m_debug != 0); }
 
 bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
                          std::intptr_t* result) {
+    using R = MessageRows<CMainDlg>;
     static const MessageEntry<CMainDlg> table[] = {
-        {WM_DESTROY, 0, &CMainDlg::OnDestroyMsg},
-        {WM_TIMER, 0, &CMainDlg::OnTimerMsg},
-        {WM_HEALTH_SOCKET, 0, &CMainDlg::OnHealthSocketMsg},
-        {WM_COMMAND, ID_SHOW, &CMainDlg::OnShowCmd},
-        {WM_COMMAND, ID_BACKUP, &CMainDlg::OnBackupCmd},
-        {WM_COMMAND, ID_RESTORE, &CMainDlg::OnRestoreCmd},
-        {WM_COMMAND, ID_INITIALIZE, &CMainDlg::OnInitializeCmd},
-        {WM_QUERYENDSESSION, 0, &CMainDlg::OnQueryEndSessionMsg},
-        {WM_ENDSESSION, 0, &CMainDlg::OnEndSessionMsg},
+        R::Message<&CMainDlg::OnCreate>(WM_CREATE),
+        R::Message<&CMainDlg::OnDestroy>(WM_DESTROY),
+        R::Message<&CMainDlg::OnTimer>(WM_TIMER),
+        R::Message<&CMainDlg::OnTrayCallback>(WM_TRAY_CALLBACK),
+        R::Message<&CMainDlg::OnNull>(WM_NULL),
+        R::Message<&CMainDlg::OnHealthSocket>(WM_HEALTH_SOCKET),
+        R::Message<&CMainDlg::OnQueryEndSession>(WM_QUERYENDSESSION),
+        R::Message<&CMainDlg::OnEndSession>(WM_ENDSESSION),
+        R::Registered<&CMainDlg::OnTaskbarCreated>(&CMainDlg::m_taskbarCreated),
+        R::Command<&CMainDlg::OnShow>(ID_SHOW),
+        R::Command<&CMainDlg::OnBackup, 1>(ID_BACKUP),
+        R::Command<&CMainDlg::OnRestore>(ID_RESTORE),
+        R::Command<&CMainDlg::OnInitialize>(ID_INITIALIZE),
+        R::Command<&CMainDlg::NoteExitCommand>(ID_TRAY_EXIT),
     };
     return DispatchTable(this, table, msg, wp, lp, result);
 }
 
-std::intptr_t CMainDlg::OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp) {
+std::intptr_t CMainDlg::OnCreate(std::uintptr_t wp, std::intptr_t lp) {
+    m_taskbarCreated = nb::Os().RegisterMessage(names::kTaskbarCreated);
+    // An elevated program gets it from the (unelevated) taskbar only when let through.
+    if (m_taskbarCreated != 0) nb::Os().AllowMessageFromBelow(m_hWnd, m_taskbarCreated);
+    return Default(WM_CREATE, wp, lp);
+}
+
+std::intptr_t CMainDlg::OnTrayCallback(std::uintptr_t wp, std::intptr_t lp) {
+    int x = 0, y = 0;
+    nb::Os().CursorPos(&x, &y);
+    if (lp == WM_LBUTTONDBLCLK) {
+        OpenBrowser();
+    } else if (lp == WM_RBUTTONDOWN) {
+        nb::Os().BringToForeground(m_hWnd);  // else the menu does not close on a click elsewhere
+        // The chosen item's command is posted before the WM_NULL below: until that comes, a
+        // command is the menu's (for the log's exit reason).
+        m_menuCommandPending = true;
+        nb::Os().TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, m_hWnd);
+        nb::Os().PostMsg(m_hWnd, WM_NULL, 0, 0);
+    }
+    return Default(WM_TRAY_CALLBACK, wp, lp);
+}
+
+std::intptr_t CMainDlg::OnNull(std::uintptr_t wp, std::intptr_t lp) {
+    m_menuCommandPending = false;
+    return Default(WM_NULL, wp, lp);
+}
+
+bool CMainDlg::NoteExitCommand() {
+    m_exitReason = m_menuCommandPending ? L"menu" : L"command";
+    return false;
+}
+
+std::intptr_t CMainDlg::OnTaskbarCreated(std::uintptr_t wp, std::intptr_t lp) {
+    SetTrayIcon(NIM_ADD, IDI_STOPPED);
+    return Default(m_taskbarCreated, wp, lp);
+}
+
+std::intptr_t CMainDlg::OnDestroy(std::uintptr_t wp, std::intptr_t lp) {
     std::intptr_t r = Default(WM_DESTROY, wp, lp);
     Shutdown();
     return r;
-}
-
-std::intptr_t CMainDlg::OnTimerMsg(std::uintptr_t wp, std::intptr_t lp) {
-    OnTimer(wp);
-    return Default(WM_TIMER, wp, lp);
-}
-
-std::intptr_t CMainDlg::OnShowCmd(std::uintptr_t, std::intptr_t) {
-    OnShow();
-    return 0;
-}
-
-std::intptr_t CMainDlg::OnBackupCmd(std::uintptr_t, std::intptr_t) {
-    OnBackup(1);
-    return 0;
-}
-
-std::intptr_t CMainDlg::OnRestoreCmd(std::uintptr_t, std::intptr_t) {
-    OnRestore();
-    return 0;
-}
-
-std::intptr_t CMainDlg::OnInitializeCmd(std::uintptr_t, std::intptr_t) {
-    OnInitialize();
-    return 0;
 }

@@ -19,23 +19,25 @@ constexpr std::size_t kBalloonChars = 255;
 // something, else the supervision log's path.
 std::wstring CrashLoopBalloonText(const std::wstring& home, const std::wstring& said);
 
+// What Shutdown stops first. The icon: the user sees at once that the program goes. The
+// timers and the health check: at the session's end, a tick that came while the servers stop
+// would start them again.
+enum class StopOrder { IconFirst, TimersFirst };
+
 class CMainDlg : public CDialog {
 public:
     // app: the application object, whose settings file every settings read uses.
     explicit CMainDlg(const CWinApp& app);
     ~CMainDlg() override;
 
-    std::intptr_t WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
-
     int GetHomeDir(std::wstring& home);
     int CreatePhpIni(const std::wstring& home);
     bool OpenBrowser();
     bool WaitForServer();
     void SetTrayIcon(uint32_t operation, int iconId);
-    void Shutdown();
-    // Windows logs off or shuts down (ending true) or a log-off was cancelled (false).
-    void OnEndSession(bool ending);
-    void OnTimer(std::uintptr_t id);
+    // Stops everything, once, for the exit line's reason (m_exitReason): see StopOrder.
+    void Shutdown(StopOrder order = StopOrder::IconFirst, uint32_t atMostMs = UINT32_MAX);
+    // The data maintenance commands (maintenance.h), for this home and window.
     void OnBackup(int notify);
     void OnRestore();
     void OnInitialize();
@@ -83,16 +85,24 @@ private:
     void NoteTrayShown();
     void RetryTrayIcon();
     void OnHealthOutcome(CHealthCheck::Outcome outcome);
-    std::intptr_t OnHealthSocketMsg(std::uintptr_t wp, std::intptr_t lp);
+    void OnMonitorTick();
+    void StopTimers();
+    void RemoveTrayIcon();
 
-    std::intptr_t OnDestroyMsg(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnTimerMsg(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnShowCmd(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnBackupCmd(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnRestoreCmd(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnInitializeCmd(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnQueryEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
-    std::intptr_t OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp);
+    // The rows of the message table.
+    std::intptr_t OnCreate(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnTrayCallback(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnNull(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnTaskbarCreated(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnDestroy(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnTimer(std::uintptr_t id, std::intptr_t lp);
+    std::intptr_t OnHealthSocket(std::uintptr_t wp, std::intptr_t lp);
+    // Windows asks whether the session may end / says that it ends (wp true) or that a log-off
+    // was cancelled (wp false).
+    std::intptr_t OnQueryEndSession(std::uintptr_t wp, std::intptr_t lp);
+    std::intptr_t OnEndSession(std::uintptr_t ending, std::intptr_t lp);
+    // Exit, which the host handles: only its reason is noted here.
+    bool NoteExitCommand();
 
     // Set while a restart runs: its failure box runs a nested message loop.
     bool m_restarting = false;

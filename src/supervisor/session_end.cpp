@@ -2,8 +2,6 @@
 // ends the process, and nothing is restarted meanwhile.
 #include "supervisor/main_dlg.h"
 
-#include <algorithm>
-
 #include "base/supervision_log.h"
 
 namespace {
@@ -12,31 +10,20 @@ namespace {
 constexpr uint32_t kSessionEndStopMs = 3000;
 }  // namespace
 
-void CMainDlg::OnEndSession(bool ending) {
-    m_sessionEnding = ending;
-    if (!ending || m_shutDown) return;
-    m_shutDown = true;
-    nb::IPlatform& os = nb::Os();
-    // The timers first: a tick that came now would start the server again.
-    os.StopTimer(m_hWnd, m_timers[0].id);
-    os.StopTimer(m_hWnd, m_timers[1].id);
-    m_health.Stop();  // a check that fails now would restart the server too
-    int ended = m_apache.TerminateHttpd(std::min(m_apache.StopTimeout(), kSessionEndStopMs));
-    os.NotifyIcon(NIM_DELETE, m_nid);
-    m_exitReason = L"session-end";
-    slog::Write("exit", {{"reason", m_exitReason}, {"servers_ended", ended}});
-    // Where the system lets the process live on, it ends as after Exit (Shutdown then does
-    // nothing more).
-    nb::WindowId owner = os.OwnerOf(m_hWnd);
-    if (owner != 0) os.EndModal(owner, IDOK);
-}
-
-std::intptr_t CMainDlg::OnQueryEndSessionMsg(std::uintptr_t wp, std::intptr_t lp) {
+std::intptr_t CMainDlg::OnQueryEndSession(std::uintptr_t wp, std::intptr_t lp) {
     m_sessionEnding = true;  // the answer stays the system's default: the session may end
     return Default(WM_QUERYENDSESSION, wp, lp);
 }
 
-std::intptr_t CMainDlg::OnEndSessionMsg(std::uintptr_t wp, std::intptr_t lp) {
-    OnEndSession(wp != 0);
-    return Default(WM_ENDSESSION, wp, lp);
+std::intptr_t CMainDlg::OnEndSession(std::uintptr_t ending, std::intptr_t lp) {
+    m_sessionEnding = ending != 0;
+    if (ending != 0 && !m_shutDown) {
+        m_exitReason = L"session-end";
+        Shutdown(StopOrder::TimersFirst, kSessionEndStopMs);
+        // Where the system lets the process live on, it ends as after Exit (Shutdown then does
+        // nothing more).
+        nb::WindowId owner = nb::Os().OwnerOf(m_hWnd);
+        if (owner != 0) nb::Os().EndModal(owner, IDOK);
+    }
+    return Default(WM_ENDSESSION, ending, lp);
 }

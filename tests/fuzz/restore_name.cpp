@@ -91,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const bool spaced = size > 0 && data[0] == 'P';
     const std::wstring name = WideOf(data + (spaced ? 1 : 0), size - (spaced ? 1 : 0));
     Recorder os;
-    CRestoreDlg dlg;
-    dlg.m_homeDir = spaced ? L"C:\\Program Files (x86)\\nimbara\\" : L"C:\\nimbara\\";
+    CRestoreDlg dlg(spaced ? L"C:\\Program Files (x86)\\nimbara\\" : L"C:\\nimbara\\");
     dlg.m_list = 0x55;
     os.lists[dlg.m_list] = {{name, 0, true}};
     dlg.RestoreSelected();

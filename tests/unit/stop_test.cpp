@@ -26,7 +26,7 @@ TEST_F(StopTest, GracefulServersAreWaitedForTogetherTheRestEndedAtOnceOrAtTheTim
                     {14, L"httpd.exe", 11}, {15, L"HTTPD.EXE"}};
     os.shutdownEvents = {{11, 300}, {12, FakePlatform::kNever}};
     const uint64_t before = os.monotonicMs;
-    EXPECT_EQ(StopServers(1000), 4);
+    EXPECT_EQ(CProcessControl::TerminateHttpd(1000), 4);
     EXPECT_THAT(Stops(), ElementsAre("SetEvent ap11_shutdown", "OpenToWait 11",
                                      "SetEvent ap12_shutdown", "OpenToWait 12",
                                      "SetEvent ap13_shutdown", "SetEvent ap14_shutdown",
@@ -45,7 +45,7 @@ TEST_F(StopTest, AServerThatRunsButCannotBeWaitedForIsForcedNotCalledGraceful) {
     os.processes = {{11, L"httpd.exe"}};
     os.shutdownEvents = {{11, FakePlatform::kNever}};
     os.waitDenied = {11};
-    EXPECT_EQ(StopServers(1000), 1);
+    EXPECT_EQ(CProcessControl::TerminateHttpd(1000), 1);
     EXPECT_THAT(Stops(), ElementsAre("SetEvent ap11_shutdown", "OpenToWait 11", "Terminate 11 0"));
     EXPECT_THAT(os.LogLines(), ElementsAre(kStamp + "server-stop pid=11 forced=1 reason=cannot-wait"));
 }

@@ -121,8 +121,7 @@ void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
 std::intptr_t Run(const std::wstring& home, Script& script) {
     g_script = &script;
     UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &Step);
-    CRestoreDlg dlg;
-    dlg.m_homeDir = home;
+    CRestoreDlg dlg(home);
     std::intptr_t r = dlg.DoModal();
     ::KillTimer(nullptr, timer);
     g_script = nullptr;

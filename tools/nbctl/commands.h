@@ -51,7 +51,7 @@ constexpr unsigned long kMaxExitWaitMs = 0x7FFFFFFF;
 // Its default: the installation's stop_timeout as the supervisor bounds its servers' stop,
 // and 10 s beyond for the rest of its end; never less than 30 s.
 inline unsigned long DefaultExitWaitMs(unsigned long stopTimeoutMs) {
-    const unsigned long stop = stopTimeoutMs < kMaxStopTimeoutMs ? stopTimeoutMs : kMaxStopTimeoutMs;
+    const unsigned long stop = BoundedStopMs(static_cast<uint32_t>(stopTimeoutMs));
     return stop + 10000 > 30000 ? stop + 10000 : 30000;
 }
 
