@@ -8,11 +8,11 @@
 #include "app/host_dlg.h"
 #include "base/layout.h"
 #include "base/settings.h"
+#include "platform/file_paths.h"
 #include "resources/resource.h"
 
 namespace {
-constexpr std::size_t kMaxPath = 260;
-constexpr std::size_t kModulePathChars = 255;  // the home directory's buffer, less its terminator
+using nb::kMaxPathChars;
 
 void Refuse(const wchar_t* text) { nb::Os().MsgBox(0, text, nullptr, MB_OK | MB_ICONWARNING); }
 }  // namespace
@@ -22,8 +22,8 @@ CnbmonitorApp::~CnbmonitorApp() = default;
 CnbmonitorApp& CnbmonitorApp::Get() { return *static_cast<CnbmonitorApp*>(CWinApp::Current()); }
 
 void CnbmonitorApp::SetSettingsPath(const std::wstring& path) {
-    m_settingsPath.reset(new wchar_t[kMaxPath]());
-    std::wcsncpy(m_settingsPath.get(), path.c_str(), kMaxPath - 1);
+    m_settingsPath.reset(new wchar_t[kMaxPathChars]());
+    std::wcsncpy(m_settingsPath.get(), path.c_str(), kMaxPathChars - 1);
 }
 
 // The program runs inside InitInstance and ends when it returns; it always returns false, so
@@ -76,7 +76,7 @@ bool CnbmonitorApp::ModulePathUsable() {
         Refuse(startup_text::kNoModulePath);
         return false;
     }
-    if (module.size() > kModulePathChars) {
+    if (module.size() > layout::kHomeChars) {
         Refuse(startup_text::kModulePathTooLong);
         return false;
     }
@@ -91,22 +91,22 @@ void CnbmonitorApp::RunHostDialog() {
 }
 
 bool CnbmonitorApp::LocateSettingsFile() {
-    m_settingsPath.reset(new (std::nothrow) wchar_t[kMaxPath]());
+    m_settingsPath.reset(new (std::nothrow) wchar_t[kMaxPathChars]());
     if (!m_settingsPath) {
         Refuse(startup_text::kOutOfMemory);
         return false;
     }
     // A path that does not fit is refused: cutting it would read some other file.
     std::wstring current, path;
-    if (!nb::Os().CurrentDirectory(current, kMaxPath)) {
+    if (!nb::Os().CurrentDirectory(current, kMaxPathChars)) {
         Refuse(startup_text::kCurrentDirUnusable);
         return false;
     }
-    if (!SettingsPathFromCurrentDir(current, kMaxPath, &path)) {
+    if (!SettingsPathFromCurrentDir(current, kMaxPathChars, &path)) {
         Refuse(startup_text::kSettingsPathTooLong);
         return false;
     }
-    std::wcsncpy(m_settingsPath.get(), path.c_str(), kMaxPath - 1);
+    std::wcsncpy(m_settingsPath.get(), path.c_str(), kMaxPathChars - 1);
     return true;
 }
 

@@ -3,7 +3,13 @@
 // is accepted by the system.
 #pragma once
 
+#include <cstddef>
+
 namespace layout {
+
+// The home directory is derived from the executable's path, read into a buffer of 256
+// characters: at most this many, less the terminator.
+constexpr std::size_t kHomeChars = 255;
 
 constexpr const wchar_t* kSettingsSuffix = L"\\conf\\nbmonitor.ini";
 constexpr const wchar_t* kConfExtra = L"\\conf\\extra\\";

@@ -12,7 +12,7 @@ std::wstring LaunchFolderOf(const std::wstring& modulePath) {
 
 std::wstring LaunchFolder() {
     std::wstring module;
-    return nb::Os().ModulePath(module, 260) ? LaunchFolderOf(module) : std::wstring();
+    return nb::Os().ModulePath(module, nb::kMaxPathChars) ? LaunchFolderOf(module) : std::wstring();
 }
 
 int CProcessControl::Execute(std::wstring cmdLine) {

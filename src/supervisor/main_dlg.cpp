@@ -15,7 +15,6 @@ namespace {
 constexpr uint32_t kRestartPause = 2000;
 constexpr int kReadinessAttempts = 5;
 constexpr int kBrowserChecks = 6;
-constexpr std::size_t kHomeChars = 255;
 
 std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -70,7 +69,7 @@ CMainDlg::~CMainDlg() = default;
 
 int CMainDlg::GetHomeDir(std::wstring& home) {
     std::wstring module;
-    if (!nb::Os().ModulePath(module, kHomeChars)) return 0;
+    if (!nb::Os().ModulePath(module, layout::kHomeChars)) return 0;
     home = HomeFromModulePath(module);
     if (m_debug != 0) nb::Os().MsgBox(0, home, L"CMainDlg::GetHomeDir", MB_OK);
     return 1;
