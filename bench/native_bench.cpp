@@ -120,12 +120,12 @@ int main() {
     double best = 1e9;
     for (int r = 0; r < kRounds; ++r) {
         CApacheControl c(app);
-        c.m_port = base;
+        c.SetPort(base);
         auto t0 = Clock::now();
         int ok = c.PortCheck();
         double ms = Ms(Clock::now() - t0);
-        if (ok != 1 || c.m_port != static_cast<uint32_t>(base + kTaken)) {
-            std::printf("port probe: wrong result %d at %u\n", ok, c.m_port);
+        if (ok != 1 || c.Port() != static_cast<uint32_t>(base + kTaken)) {
+            std::printf("port probe: wrong result %d at %u\n", ok, c.Port());
             return 1;
         }
         if (ms < best) best = ms;

@@ -197,12 +197,12 @@ int wmain() {
     double best = 1e9;
     for (int r = 0; r < kRounds; ++r) {
         CApacheControl c(app);
-        c.m_port = base;
+        c.SetPort(base);
         double t0 = NowMs();
         int ok = c.PortCheck();
         double ms = NowMs() - t0;
-        if (ok != 1 || c.m_port != static_cast<uint32_t>(base + kTaken)) {
-            std::printf("error probe gave %d at port %u, expected %u\n", ok, c.m_port,
+        if (ok != 1 || c.Port() != static_cast<uint32_t>(base + kTaken)) {
+            std::printf("error probe gave %d at port %u, expected %u\n", ok, c.Port(),
                         static_cast<unsigned>(base + kTaken));
             return 1;
         }
@@ -245,7 +245,7 @@ int wmain() {
     for (int r = 0; r < kRounds; ++r) {
         CApacheControl c(app);
         c.SetPath(home + L"\\");
-        c.m_port = 28142;
+        c.SetPort(28142);
         double t0 = NowMs();
         int ok = c.CreatePortConf();
         listenTimes.push_back(NowMs() - t0);

@@ -85,9 +85,9 @@ bool CnbmonitorApp::ModulePathUsable() {
 
 void CnbmonitorApp::RunHostDialog() {
     CnbmonitorDlg host;
-    m_pMainWnd = &host;
+    SetMainWindow(&host);
     host.DoModal();
-    m_pMainWnd = nullptr;
+    SetMainWindow(nullptr);
 }
 
 bool CnbmonitorApp::LocateSettingsFile() {

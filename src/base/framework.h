@@ -48,12 +48,14 @@ public:
     virtual const wchar_t* SettingsPath() const { return L""; }
 
     // The main window: owner of every dialog created without one.
-    CDialog* m_pMainWnd = nullptr;
+    CDialog* MainWindow() const { return m_pMainWnd; }
+    void SetMainWindow(CDialog* window) { m_pMainWnd = window; }
 
     static CWinApp* Current();
     static nb::WindowId MainWindowHandle();
 
 private:
+    CDialog* m_pMainWnd = nullptr;
     std::wstring m_title;
 };
 

@@ -20,11 +20,10 @@ public:
 
     std::wstring RestoreCommandLine(const std::wstring& name) const;
 
-    nb::WindowId m_list = 0;
-    // The small icons. The list view owns and destroys the image list once it holds it;
-    // m_ownedImages keeps it only while no list view does (creation done, hand-over failed).
-    nb::ImageListRef m_imageList = 0;
-    std::wstring m_homeDir;
+    // The list view (found at dialog initialization) and the home directory.
+    nb::WindowId List() const { return m_list; }
+    void SetList(nb::WindowId list) { m_list = list; }
+    const std::wstring& Home() const { return m_homeDir; }
 
 protected:
     bool OnInitDialog() override;
@@ -34,6 +33,11 @@ protected:
 private:
     void FindListControl();
 
+    nb::WindowId m_list = 0;
+    // The small icons. The list view owns and destroys the image list once it holds it;
+    // m_ownedImages keeps it only while no list view does (creation done, hand-over failed).
+    nb::ImageListRef m_imageList = 0;
+    std::wstring m_homeDir;
     nb::ScopedImageList m_ownedImages;
 };
 

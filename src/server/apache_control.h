@@ -39,6 +39,21 @@ public:
     // The server's full path, in double quotes when it holds a blank or a tab.
     std::wstring ServerCommandLine() const;
 
+    // The home directory and its server path (SetPath); the port the server listens on (the
+    // next probe starts there); the listen address; the "httpd" "debug" setting.
+    const std::wstring& Home() const { return m_path; }
+    const std::wstring& ServerPath() const { return m_dir; }
+    uint32_t Port() const { return m_port; }
+    void SetPort(uint32_t port) { m_port = port; }
+    const std::wstring& Address() const { return m_address; }
+    int Debug() const { return m_debug; }
+    // Whether the next start failure shows its box (after one, until a start succeeds, not).
+    bool ReportsErrors() const { return m_reportErrors != 0; }
+    // When the server now in m_hProcess was launched (the platform's monotonic clock, ms).
+    uint64_t LaunchMs() const { return m_launchMs; }
+    CServerSaid& Said() { return m_said; }
+
+private:
     std::wstring m_path;
     std::wstring m_dir;
     uint32_t m_port = 0;
@@ -46,11 +61,9 @@ public:
     int m_debug = 0;
     int m_reportErrors = 1;
     std::wstring m_address;
-    // When the server now in m_hProcess was launched (the platform's monotonic clock, ms).
     uint64_t m_launchMs = 0;
     CServerSaid m_said;
 
-private:
     int ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,
                            const wchar_t* debugCaption);
     void DebugBox(const std::wstring& text, const wchar_t* caption) const;

@@ -24,8 +24,14 @@ public:
     // supervision log; the callers need no result).
     static int TerminateHttpd(uint32_t gracefulMs = 0);
 
-    // The last process launched through this object. A new launch closes the handle it
-    // replaces.
+    // The last process launched through this object (0: none) and its id. A new launch closes
+    // the handle it replaces.
+    nb::ProcessRef Process() const { return m_hProcess.Get(); }
+    uint32_t ProcessId() const { return m_dwProcessId; }
+    // Closes that handle, as before the first launch.
+    void ForgetProcess() { m_hProcess.Reset(); }
+
+protected:
     nb::ScopedProcess m_hProcess;
     uint32_t m_dwProcessId = 0;
 };

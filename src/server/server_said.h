@@ -43,12 +43,16 @@ public:
     // A server has run longer than kConfigTestWithinMs: the next quick failure may test again.
     void Settled() { m_tested = false; }
 
+    // The "error_log" setting, and whether the configuration test may run.
+    const std::wstring& Setting() const { return m_setting; }
+    bool ConfigTest() const { return m_configTest; }
+
+private:
     std::wstring m_setting;
     std::wstring m_path;  // the error log of the last launch
     bool m_configTest = false;
     int64_t m_mark = 0;   // its size then
     bool m_tested = false;
 
-private:
     std::vector<SaidLine> RunConfigTest(const std::wstring& serverCmd, const std::wstring& launchDir);
 };

@@ -26,6 +26,9 @@ public:
         return true;
     }
 
+    int QuickFailures() const { return m_quickFailures; }
+
+private:
     int m_quickFailures = 0;
     bool m_told = false;
 };

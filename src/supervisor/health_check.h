@@ -41,6 +41,15 @@ public:
     // Enough failures in a row for a restart.
     bool Hung() const { return m_failures >= (m_failuresAllowed == 0 ? 1 : m_failuresAllowed); }
 
+    // The settings as Configure took them; the failures in a row and the last one's kind.
+    uint32_t Interval() const { return m_interval; }
+    uint32_t Timeout() const { return m_timeout; }
+    uint32_t FailuresAllowed() const { return m_failuresAllowed; }
+    uint32_t StartPeriod() const { return m_startPeriod; }
+    uint32_t Failures() const { return m_failures; }
+    const wchar_t* LastFailure() const { return m_lastFailure; }
+
+private:
     uint32_t m_interval = 0;
     uint32_t m_timeout = 0;
     uint32_t m_failuresAllowed = 0;
@@ -48,7 +57,6 @@ public:
     uint32_t m_failures = 0;                // unhealthy checks in a row
     const wchar_t* m_lastFailure = L"";     // refused, timeout or no-status
 
-private:
     Outcome Finish(const wchar_t* failure);  // nullptr: healthy
     void Drop();
 

@@ -83,21 +83,21 @@ void CMainDlg::LogStart() {
                           {"build", L"" NB_BUILD_ID},
                           {"home", m_home},
                           {"settings", m_app.SettingsPath()},
-                          {"httpd.default_port", m_apache.m_port},
-                          {"httpd.default_address", m_apache.m_address},
-                          {"httpd.debug", m_apache.m_debug},
+                          {"httpd.default_port", m_apache.Port()},
+                          {"httpd.default_address", m_apache.Address()},
+                          {"httpd.debug", m_apache.Debug()},
                           {"httpd.restart_wait", settings::ReadInt(m_app, settings::kRestartWait)},
                           {"httpd.stop_timeout", m_apache.StopTimeout()},
-                          {"httpd.error_log", m_apache.m_said.m_setting},
-                          {"httpd.config_test", m_apache.m_said.m_configTest ? 1 : 0},
+                          {"httpd.error_log", m_apache.Said().Setting()},
+                          {"httpd.config_test", m_apache.Said().ConfigTest() ? 1 : 0},
                           {"nbmonitor.monitor_interval", m_timers[0].interval},
                           {"nbmonitor.backup_interval", m_timers[1].interval},
                           {"nbmonitor.debug", m_debug},
                           {"nbmonitor.wait_time", WaitTime()},
-                          {"nbmonitor.health_interval", m_health.m_interval},
-                          {"nbmonitor.health_timeout", m_health.m_timeout},
-                          {"nbmonitor.health_failures", m_health.m_failuresAllowed},
-                          {"nbmonitor.health_start_period", m_health.m_startPeriod},
+                          {"nbmonitor.health_interval", m_health.Interval()},
+                          {"nbmonitor.health_timeout", m_health.Timeout()},
+                          {"nbmonitor.health_failures", m_health.FailuresAllowed()},
+                          {"nbmonitor.health_start_period", m_health.StartPeriod()},
                           {"nbmonitor.crash_balloon", m_crashBalloon}});
 }
 
@@ -106,7 +106,7 @@ uint32_t CMainDlg::WaitTime() const { return settings::ReadInt(m_app, settings::
 void CMainDlg::Pause() { nb::Os().SleepMs(WaitTime()); }
 
 bool CMainDlg::ServerRunning(uint32_t* exitCode, bool* known) const {
-    nb::ProcessRef h = m_apache.m_hProcess.Get();
+    nb::ProcessRef h = m_apache.Process();
     uint32_t code = 0;
     bool queried = h != 0 && nb::Os().QueryExitCode(h, &code);
     if (exitCode != nullptr) *exitCode = code;
@@ -131,8 +131,8 @@ bool CMainDlg::OnInitDialog() {
     }
     if (!WaitForServer()) {
         slog::Write("server-failed", {{"reason", supervisor_text::kNotReady},
-                                      {"port", m_apache.m_port}, {"attempts", kReadinessAttempts}});
-        m_apache.ExplainFailure(os.MonotonicMs() - m_apache.m_launchMs);
+                                      {"port", m_apache.Port()}, {"attempts", kReadinessAttempts}});
+        m_apache.ExplainFailure(os.MonotonicMs() - m_apache.LaunchMs());
         m_exitReason = L"not-ready";
         Shutdown();
         os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
@@ -155,19 +155,19 @@ bool CMainDlg::WaitForServer() {
     // A fresh socket per attempt: a socket whose connect failed may not be reused.
     int attemptsLeft = kReadinessAttempts;
     for (;;) {
-        if (os.TryConnect("127.0.0.1", static_cast<uint16_t>(m_apache.m_port))) break;
+        if (os.TryConnect("127.0.0.1", static_cast<uint16_t>(m_apache.Port()))) break;
         Pause();
         if (--attemptsLeft == 0) break;
     }
     if (attemptsLeft > 0)
-        slog::Write("server-ready", {{"port", m_apache.m_port},
-                                     {"ms", os.MonotonicMs() - m_apache.m_launchMs},
+        slog::Write("server-ready", {{"port", m_apache.Port()},
+                                     {"ms", os.MonotonicMs() - m_apache.LaunchMs()},
                                      {"attempts", kReadinessAttempts - attemptsLeft + 1}});
     return attemptsLeft > 0;
 }
 
 std::wstring CMainDlg::StartUrl() const {
-    return L"http://localhost:" + std::to_wstring(m_apache.m_port) + layout::kStartPage;
+    return L"http://localhost:" + std::to_wstring(m_apache.Port()) + layout::kStartPage;
 }
 
 bool CMainDlg::OpenBrowser() {
@@ -232,18 +232,18 @@ void CMainDlg::OnMonitorTick() {
     if (m_restarting || m_shutDown || m_sessionEnding) return;
     uint32_t code = 0;
     bool known = false;
-    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
+    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.LaunchMs();
     if (ServerRunning(&code, &known)) {
         SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
         if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
-        if (ranMs >= kConfigTestWithinMs) m_apache.m_said.Settled();
+        if (ranMs >= kConfigTestWithinMs) m_apache.Said().Settled();
         return;
     }
     // After a restart that launched nothing the handle is still the dead server's: its end was
     // told and counted at the first tick.
     if (!m_endNoted) {
         m_endNoted = true;
-        LogServerExited(m_apache.m_dwProcessId, known, code, ranMs);
+        LogServerExited(m_apache.ProcessId(), known, code, ranMs);
         m_lastSaid = m_apache.ExplainFailure(ranMs);
         if (m_crashLoop.Failed(ranMs)) {
             const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
@@ -254,7 +254,7 @@ void CMainDlg::OnMonitorTick() {
 }
 
 void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning) {
-    std::vector<slog::Field> fields{{"count", m_crashLoop.m_quickFailures}, {"code", code}};
+    std::vector<slog::Field> fields{{"count", m_crashLoop.QuickFailures()}, {"code", code}};
     if (!meaning.empty()) fields.emplace_back("meaning", meaning);
     slog::Write("crash-loop", fields);
     if (m_crashBalloon == 0) return;
@@ -270,15 +270,15 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
 void CMainDlg::OnHealthTick() {
     // A dead server is the monitor tick's to restart; a restart's own box may be up.
     if (!m_health.On() || m_restarting || m_shutDown || m_sessionEnding || !ServerRunning()) return;
-    OnHealthOutcome(m_health.Start(m_apache.m_dwProcessId, m_apache.m_port, m_apache.m_launchMs));
+    OnHealthOutcome(m_health.Start(m_apache.ProcessId(), m_apache.Port(), m_apache.LaunchMs()));
 }
 
 void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
     if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown || m_sessionEnding)
         return;
-    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.m_launchMs;
-    slog::Write("server-hung", {{"pid", m_apache.m_dwProcessId}, {"port", m_apache.m_port},
-                                {"failures", m_health.m_failures}, {"last", m_health.m_lastFailure},
+    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.LaunchMs();
+    slog::Write("server-hung", {{"pid", m_apache.ProcessId()}, {"port", m_apache.Port()},
+                                {"failures", m_health.Failures()}, {"last", m_health.LastFailure()},
                                 {"ran_ms", ranMs}});
     m_endNoted = true;
     m_lastSaid.clear();  // a hung server's log is not read: it has not ended

@@ -50,18 +50,17 @@ public:
         uint32_t interval;
     };
 
-    const CWinApp& m_app;
-    TimerEntry m_timers[2];
-    CApacheControl m_apache;
-    nb::NotifyIconRecord m_nid;
-    uint32_t m_taskbarCreated = 0;
-    std::wstring m_home;
-    int m_debug = 0;
-    CHealthCheck m_health;
-    CCrashLoop m_crashLoop;
-    int m_crashBalloon = 0;
-    // What the server said about its last failure (its first line), for the balloon.
-    std::wstring m_lastSaid;
+    // The monitor (0) and backup (1) timers; the controller; the icon's record; the value of
+    // the registered message TaskbarCreated; the home directory; the "nbmonitor" "debug"
+    // setting (boxes that show values).
+    const TimerEntry& Timer(int i) const { return m_timers[i]; }
+    CApacheControl& Apache() { return m_apache; }
+    const nb::NotifyIconRecord& IconRecord() const { return m_nid; }
+    uint32_t TaskbarCreatedMessage() const { return m_taskbarCreated; }
+    const std::wstring& Home() const { return m_home; }
+    int Debug() const { return m_debug; }
+    void SetDebug(int debug) { m_debug = debug; }
+    CHealthCheck& Health() { return m_health; }
 
 protected:
     bool OnInitDialog() override;
@@ -104,6 +103,18 @@ private:
     // Exit, which the host handles: only its reason is noted here.
     bool NoteExitCommand();
 
+    const CWinApp& m_app;
+    TimerEntry m_timers[2];
+    CApacheControl m_apache;
+    nb::NotifyIconRecord m_nid;
+    uint32_t m_taskbarCreated = 0;
+    std::wstring m_home;
+    int m_debug = 0;
+    CHealthCheck m_health;
+    CCrashLoop m_crashLoop;
+    int m_crashBalloon = 0;
+    // What the server said about its last failure (its first line), for the balloon.
+    std::wstring m_lastSaid;
     // Set while a restart runs: its failure box runs a nested message loop.
     bool m_restarting = false;
     // For the supervision log: why the window goes, and whether a command now comes from the

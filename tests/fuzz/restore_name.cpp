@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::wstring name = WideOf(data + (spaced ? 1 : 0), size - (spaced ? 1 : 0));
     Recorder os;
     CRestoreDlg dlg(spaced ? L"C:\\Program Files (x86)\\nimbara\\" : L"C:\\nimbara\\");
-    dlg.m_list = 0x55;
-    os.lists[dlg.m_list] = {{name, 0, true}};
+    dlg.SetList(0x55);
+    os.lists[dlg.List()] = {{name, 0, true}};
     dlg.RestoreSelected();
 
     bool plain = !name.empty();
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     FUZZ_REQUIRE(os.started.size() == 1);
     const std::wstring& cmd = os.started[0];
-    const std::wstring script = dlg.m_homeDir + layout::kRestoreScript;
+    const std::wstring script = dlg.Home() + layout::kRestoreScript;
     FUZZ_REQUIRE(ArgvZero(cmd) == script);
     // CreateProcess runs a batch file as cmd /c "<command line>".
     std::vector<std::wstring> tokens;

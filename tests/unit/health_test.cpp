@@ -41,7 +41,7 @@ protected:
         os.received = {answer};
         Event(FD_READ);
     }
-    void KillServer(uint32_t code = 1) { os.exitCodes[dlg->m_apache.m_hProcess.Get()] = code; }
+    void KillServer(uint32_t code = 1) { os.exitCodes[dlg->Apache().Process()] = code; }
     std::vector<std::string> Health() const {
         return os.Only({"BeginConnect", "SocketSend", "CloseSocket", "SetTimer", "KillTimer", "CreateProcess"});
     }
@@ -220,7 +220,7 @@ TEST_F(HealthTest, OneBalloonPerCrashLoopAgainOnceAServerRanTenMinutes) {
                 ElementsAre("crash-loop count=3 code=0xC0000005 "
                             "meaning=\"crashed: access violation (in the server, PHP or one of its extensions)\""));
     // The icon's own record is untouched by the balloon.
-    EXPECT_EQ(dlg->m_nid.uFlags, 7u);
+    EXPECT_EQ(dlg->IconRecord().uFlags, 7u);
     // A server that runs ten minutes ends the loop; the next loop is told again.
     os.monotonicMs += CCrashLoop::kSettledMs;
     Tick(1);

@@ -56,7 +56,7 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
     // The server dies with code 3, 11 s after its launch (the start sequence slept 4 of them);
     // its restart cannot write the listen file.
     os.monotonicMs += 7000;
-    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 3;
+    os.exitCodes[dlg.Apache().Process()] = 3;
     os.processes = {{500, L"httpd.exe"}};
     os.unwritable = {FakePlatform::Key(L"C:\\nimbara\\conf\\extra\\httpd-port.conf")};
     os.Clear();
@@ -76,7 +76,7 @@ TEST_F(LogTest, StartDeadServerAndAFailedRestart) {
     os.Clear();
     os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
     EXPECT_THAT(os.LogLines().at(0), HasSubstr("server-stop pid=500"));
-    os.queryFails = {dlg.m_apache.m_hProcess.Get()};
+    os.queryFails = {dlg.Apache().Process()};
     os.Clear();
     os.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
     EXPECT_EQ(os.LogLines().at(0), kStamp + "server-exited pid=502 code=unknown ran_ms=0");
@@ -93,7 +93,7 @@ TEST_F(LogTest, RefusedRestoreName) {
     os.folders[FakePlatform::Key(L"C:\\nimbara\\\\backup\\*")] = {{L"x & calc", false}};
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {0});
+        os.Select(r->List(), {0});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);
     };
     os.Clear();
@@ -128,7 +128,7 @@ TEST_F(LogTest, ALogThatCannotBeWrittenChangesNothingElse) {
         {
             CMainDlg dlg(app);
             dlg.Create();
-            fake.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
+            fake.exitCodes[dlg.Apache().Process()] = 1;
             fake.SendMsg(dlg.GetSafeHwnd(), WM_TIMER, 1, 0);
             dlg.DestroyWindow();
         }

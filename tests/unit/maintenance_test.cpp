@@ -27,7 +27,7 @@ protected:
 };
 
 TEST_F(MaintenanceTest, BackupCommandShowsTheNoticeOnlyAfterASuccessfulLaunch) {
-    dlg.m_debug = 1;
+    dlg.SetDebug(1);
     Command(ID_BACKUP);
     const std::string cmd = "\"C:\\nimbara\\\\bin\\nbbackup.bat\"";
     EXPECT_THAT(os.Only({"MsgBox", "CreateProcess"}),
@@ -43,7 +43,7 @@ TEST_F(MaintenanceTest, BackupCommandShowsTheNoticeOnlyAfterASuccessfulLaunch) {
     Command(ID_BACKUP);
     EXPECT_EQ(os.Boxes().size(), 1u);  // only the debug box
     os.Clear();
-    dlg.m_debug = 0;
+    dlg.SetDebug(0);
     dlg.OnBackup(0);
     dlg.OnBackup(2);
     EXPECT_TRUE(os.Boxes().empty());
@@ -58,7 +58,7 @@ TEST_F(MaintenanceTest, RestoreListIsReversedAndSkipsDotsAndIconFailures) {
     os.onModal = [&](int id, CDialog* d) {
         EXPECT_EQ(id, IDD_RESTOREDLG);
         seen = static_cast<CRestoreDlg*>(d);
-        rows = os.ListTexts(seen->m_list);
+        rows = os.ListTexts(seen->List());
     };
     Command(ID_RESTORE);
     ASSERT_NE(seen, nullptr);
@@ -75,7 +75,7 @@ TEST_F(MaintenanceTest, RestoreListIsReversedAndSkipsDotsAndIconFailures) {
 TEST_F(MaintenanceTest, EmptyOrMissingFolderAndFailedImageList) {
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        EXPECT_TRUE(os.ListTexts(r->m_list).empty());
+        EXPECT_TRUE(os.ListTexts(r->List()).empty());
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);  // nothing selected: closes
     };
     Command(ID_RESTORE);
@@ -93,7 +93,7 @@ TEST_F(MaintenanceTest, RestoreOneEntry) {
     Backups({L"app-20261208.db"});
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {0});
+        os.Select(r->List(), {0});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);
     };
     Command(ID_RESTORE);
@@ -113,9 +113,9 @@ TEST_F(MaintenanceTest, MoreThanOneSelectedKeepsTheDialogOpen) {
     bool stillSelected = false;
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {0, 1, 2});
+        os.Select(r->List(), {0, 1, 2});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);
-        stillSelected = os.SelectedRows(r->m_list) == std::vector<int>{0, 1, 2};
+        stillSelected = os.SelectedRows(r->List()) == std::vector<int>{0, 1, 2};
     };
     Command(ID_RESTORE);
     EXPECT_THAT(os.Boxes(), ElementsAre(FakePlatform::Box(0x102, L"1つのみ選択してください", nullptr, MB_OK)));
@@ -129,9 +129,9 @@ TEST_F(MaintenanceTest, DeleteRemovesSelectedRowsHighestFirst) {
     os.undeletable = {FakePlatform::Key(L"C:\\nimbara\\backup\\b")};
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {1, 3});
+        os.Select(r->List(), {1, 3});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDC_DELETE, 0);
-        after = os.ListTexts(r->m_list);
+        after = os.ListTexts(r->List());
     };
     Command(ID_RESTORE);
     EXPECT_THAT(os.Only({"MsgBox", "DeleteFile", "ListDeleteItem", "EndModal"}),
@@ -147,9 +147,9 @@ TEST_F(MaintenanceTest, DeleteAnsweredNoOrWithNothingSelected) {
     os.answers = {IDNO};
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {0});
+        os.Select(r->List(), {0});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDC_DELETE, 0);
-        os.Select(r->m_list, {});
+        os.Select(r->List(), {});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDC_DELETE, 0);  // Yes, but nothing chosen
     };
     Command(ID_RESTORE);
@@ -179,7 +179,7 @@ TEST_F(MaintenanceTest, HostileNameLaunchesNothingAndKeepsTheDialogOpen) {
     Backups({L"x & del /q *.*"});
     os.onModal = [&](int, CDialog* d) {
         auto* r = static_cast<CRestoreDlg*>(d);
-        os.Select(r->m_list, {0});
+        os.Select(r->List(), {0});
         os.SendMsg(r->GetSafeHwnd(), WM_COMMAND, IDOK, 0);
     };
     Command(ID_RESTORE);
@@ -194,7 +194,7 @@ TEST_F(MaintenanceTest, HostileNameLaunchesNothingAndKeepsTheDialogOpen) {
 }
 
 TEST_F(MaintenanceTest, InitializationAsksFirstThenDeletesTheDatabase) {
-    dlg.m_debug = 1;
+    dlg.SetDebug(1);
     os.answers = {IDNO};
     Command(ID_INITIALIZE);
     EXPECT_THAT(os.Only({"MsgBox", "DeleteFile"}),
@@ -212,7 +212,7 @@ TEST_F(MaintenanceTest, InitializationAsksFirstThenDeletesTheDatabase) {
     EXPECT_FALSE(os.HasFile(L"C:\\nimbara\\htdocs\\data\\app.db"));
     // Missing file: nothing visible.
     os.Clear();
-    dlg.m_debug = 0;
+    dlg.SetDebug(0);
     Command(ID_INITIALIZE);
     EXPECT_EQ(os.Boxes().size(), 1u);
 }

@@ -25,7 +25,7 @@ protected:
     // The running server writes to its log, then dies; the monitor's tick finds it.
     void Die(const std::string& written = "") {
         if (!written.empty()) os.File(kErrorLog) += written;  // File() would make a missing log
-        os.exitCodes[dlg->m_apache.m_hProcess.Get()] = 1;
+        os.exitCodes[dlg->Apache().Process()] = 1;
         os.SendMsg(dlg->GetSafeHwnd(), WM_TIMER, 1, 0);
     }
     std::unique_ptr<CMainDlg> dlg;

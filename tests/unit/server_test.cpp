@@ -16,12 +16,12 @@ TEST_F(PortCheckTest, TakesTheFirstFreePortAndKeepsItAcrossProbes) {
     CApacheControl c(app);
     os.takenPorts = {27142, 27143};
     EXPECT_EQ(c.PortCheck(), 1);
-    EXPECT_EQ(c.m_port, 27144u);
+    EXPECT_EQ(c.Port(), 27144u);
     EXPECT_EQ(os.probes, 3);
     // A later probe starts from the port found, never from default_port again.
     os.takenPorts = {27144};
     EXPECT_EQ(c.PortCheck(), 1);
-    EXPECT_EQ(c.m_port, 27145u);
+    EXPECT_EQ(c.Port(), 27145u);
     EXPECT_EQ(c.CreatePortConf(), 1);
     EXPECT_EQ(os.File(kPortConf), "Listen 127.0.0.1:27145\r\n");
 }
@@ -36,7 +36,7 @@ TEST_F(PortCheckTest, StopsBelow65535) {
     CApacheControl last(app);
     os.takenPorts = {65534};
     EXPECT_EQ(last.PortCheck(), 0);
-    EXPECT_EQ(last.m_port, 65535u);
+    EXPECT_EQ(last.Port(), 65535u);
     EXPECT_EQ(os.probes, 1);
 }
 
@@ -45,7 +45,7 @@ TEST_F(PortCheckTest, HostNameAddressFailsEveryBindUpToTheLastPort) {
     Set(L"httpd", L"default_port", L"65000");
     CApacheControl c(app);
     EXPECT_EQ(c.PortCheck(), 0);
-    EXPECT_EQ(c.m_port, 65535u);
+    EXPECT_EQ(c.Port(), 65535u);
     EXPECT_EQ(os.probes, 535);
 }
 
@@ -62,7 +62,7 @@ TEST_F(PortCheckTest, ConversionFailureAndListenFailureBoxes) {
     os.Clear();
     os.listenFailPorts = {27142};
     EXPECT_EQ(c.PortCheck(), 1);
-    EXPECT_EQ(c.m_port, 27143u);
+    EXPECT_EQ(c.Port(), 27143u);
     EXPECT_THAT(os.Boxes(), ElementsAre(FakePlatform::Box(0, L"listen() failed",
                                                           L"CApacheControl::PortCheck", MB_OK)));
 }
@@ -201,8 +201,8 @@ TEST_F(StartTest, LaunchesTheServerHiddenFromTheBinFolder) {
     // directory.
     EXPECT_THAT(os.Only({"CreateProcess"}),
                 ElementsAre("CreateProcess \"D:\\my apps\\nimbara\\\\bin\\httpd.exe\" dir=D:\\my apps\\nimbara\\bin\\"));
-    EXPECT_EQ(c.m_hProcess.Get(), os.lastProcess);
-    EXPECT_EQ(c.m_reportErrors, 1);
+    EXPECT_EQ(c.Process(), os.lastProcess);
+    EXPECT_TRUE(c.ReportsErrors());
     // Only a blank or a tab brings the quotes; every other line is the bare path.
     for (auto [home, line] : {std::pair{L"C:\\nimbara\\", "C:\\nimbara\\\\bin\\httpd.exe"},
                               std::pair{L"C:\\", "C:\\\\bin\\httpd.exe"},
@@ -228,15 +228,15 @@ TEST_F(StartTest, EachFailureIsReportedOnceUntilALaunchSucceeds) {
 TEST_F(StartTest, FailedLaunchLeavesTheLastServerHandle) {
     CApacheControl c(app);
     ASSERT_EQ(c.Start(), 1);
-    nb::ProcessRef first = c.m_hProcess.Get();
-    uint32_t pid = c.m_dwProcessId;
+    nb::ProcessRef first = c.Process();
+    uint32_t pid = c.ProcessId();
     os.createResults = {false};
     EXPECT_EQ(c.Start(), 0);
-    EXPECT_EQ(c.m_hProcess.Get(), first);
-    EXPECT_EQ(c.m_dwProcessId, pid);
+    EXPECT_EQ(c.Process(), first);
+    EXPECT_EQ(c.ProcessId(), pid);
     // A later launch replaces and closes it.
     ASSERT_EQ(c.Start(), 1);
-    EXPECT_NE(c.m_hProcess.Get(), first);
+    EXPECT_NE(c.Process(), first);
     EXPECT_EQ(os.openProcesses.count(first), 0u);
 }
 

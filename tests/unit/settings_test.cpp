@@ -49,14 +49,14 @@ class SettingsDefaults : public NbTest {};
 
 TEST_F(SettingsDefaults, ApplyWhenTheFileIsMissing) {
     CMainDlg dlg(app);
-    EXPECT_EQ(dlg.m_apache.m_port, 27142u);
-    EXPECT_EQ(U8(dlg.m_apache.m_address), "127.0.0.1");
-    EXPECT_EQ(dlg.m_apache.m_debug, 0);
-    EXPECT_EQ(dlg.m_debug, 0);
-    EXPECT_EQ(dlg.m_timers[0].id, 1u);
-    EXPECT_EQ(dlg.m_timers[0].interval, 5000u);
-    EXPECT_EQ(dlg.m_timers[1].id, 2u);
-    EXPECT_EQ(dlg.m_timers[1].interval, 86400000u);
+    EXPECT_EQ(dlg.Apache().Port(), 27142u);
+    EXPECT_EQ(U8(dlg.Apache().Address()), "127.0.0.1");
+    EXPECT_EQ(dlg.Apache().Debug(), 0);
+    EXPECT_EQ(dlg.Debug(), 0);
+    EXPECT_EQ(dlg.Timer(0).id, 1u);
+    EXPECT_EQ(dlg.Timer(0).interval, 5000u);
+    EXPECT_EQ(dlg.Timer(1).id, 2u);
+    EXPECT_EQ(dlg.Timer(1).interval, 86400000u);
     EXPECT_TRUE(os.Boxes().empty());
     EXPECT_EQ(U8(os.lastProfileFile), "C:\\nimbara\\conf\\nbmonitor.ini");
 }
@@ -66,7 +66,7 @@ TEST_F(SettingsDefaults, DebugTwoSwitchesDiagnosticsOnAndAddressIsCut) {
     Set(L"httpd", L"debug", L"2");
     Set(L"httpd", L"default_address", std::wstring(300, L'9'));
     CMainDlg dlg(app);
-    EXPECT_EQ(dlg.m_apache.m_address.size(), 255u);
+    EXPECT_EQ(dlg.Apache().Address().size(), 255u);
     // Controller: SetPath's two boxes for the default home, then for the real one; then the
     // supervisor's home box comes between them, with no owner window.
     auto boxes = os.Boxes();
@@ -82,7 +82,7 @@ TEST_F(SettingsDefaults, GarbageAndNegativeNumbersReadAsTheSystemReadsThem) {
     Set(L"nbmonitor", L"monitor_interval", L"-1");
     Set(L"nbmonitor", L"backup_interval", L"");
     CMainDlg dlg(app);
-    EXPECT_EQ(dlg.m_apache.m_port, 0u);
-    EXPECT_EQ(dlg.m_timers[0].interval, 0xFFFFFFFFu);
-    EXPECT_EQ(dlg.m_timers[1].interval, 86400000u);
+    EXPECT_EQ(dlg.Apache().Port(), 0u);
+    EXPECT_EQ(dlg.Timer(0).interval, 0xFFFFFFFFu);
+    EXPECT_EQ(dlg.Timer(1).interval, 86400000u);
 }

@@ -110,7 +110,7 @@ TEST_F(SessionEndTest, TimersStopFirstServersWithinThreeSecondsThenTheIconAndThe
     // A tick already queued finds the server gone and restarts nothing; the window's end
     // later stops nothing twice.
     os.Clear();
-    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
+    os.exitCodes[dlg.Apache().Process()] = 1;
     os.SendMsg(w, WM_TIMER, 1, 0);
     dlg.DestroyWindow();
     EXPECT_TRUE(os.Only({"CreateProcess", "Sleep", "Snapshot", "NotifyIcon"}).empty());
@@ -119,7 +119,7 @@ TEST_F(SessionEndTest, TimersStopFirstServersWithinThreeSecondsThenTheIconAndThe
 
 TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffChangesNothing) {
     os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
-    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;  // the system ends the server meanwhile
+    os.exitCodes[dlg.Apache().Process()] = 1;  // the system ends the server meanwhile
     os.SendMsg(w, WM_TIMER, 1, 0);
     EXPECT_TRUE(os.Only({"Sleep", "Snapshot", "CreateProcess"}).empty());
     os.SendMsg(w, WM_ENDSESSION, 0, 0);
@@ -129,12 +129,12 @@ TEST_F(SessionEndTest, BetweenTheQueryAndTheEndNothingRestartsACancelledLogOffCh
 }
 
 TEST_F(SessionEndTest, TheEndArrivingInsideARestartLaunchesNothingAndArmsNoTimer) {
-    dlg.m_health.m_interval = 1000;  // on: a restart re-arms its timer
+    dlg.Health().Configure(1000, dlg.Health().Timeout(), dlg.Health().FailuresAllowed(), dlg.Health().StartPeriod());  // on: a restart re-arms its timer
     // The query inside restart_wait's pause, after the stop: the launch looks again.
     os.onSleep = [&](uint32_t) {
         if (os.Only({"Terminate"}).size() == 1) os.SendMsg(w, WM_QUERYENDSESSION, 0, 0);
     };
-    os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1;
+    os.exitCodes[dlg.Apache().Process()] = 1;
     os.SendMsg(w, WM_TIMER, 1, 0);
     EXPECT_TRUE(os.Only({"CreateProcess"}).empty());
     os.onSleep = nullptr;
@@ -168,9 +168,9 @@ TEST_F(StopTest, ReplacementWaitsOutAReaderForUpTo200Ms) {
 TEST_F(StopTest, HostEndsWithMinusOneAndALogLineWhenTheSupervisorWindowFails) {
     os.failingTemplates = {104};
     CnbmonitorDlg host;
-    app.m_pMainWnd = &host;
+    app.SetMainWindow(&host);
     host.DoModal();
-    app.m_pMainWnd = nullptr;
+    app.SetMainWindow(nullptr);
     EXPECT_TRUE(os.exited);
     EXPECT_EQ(os.exitCode, 0xFFFFFFFFu);
     EXPECT_EQ(os.LogLines().back(), kStamp + "exit reason=no-supervisor-window");

@@ -27,8 +27,8 @@ TEST_F(SupervisorTest, ConstructionWritesTheConfigurationInOrder) {
     EXPECT_THAT(os.Only({"WriteFile"}),
                 ElementsAre("WriteFile C:\\nimbara\\\\conf\\extra\\httpd-nb.conf",
                             "WriteFile C:\\nimbara\\\\php\\php.ini"));
-    EXPECT_EQ(U8(dlg.m_home), "C:\\nimbara\\");
-    EXPECT_EQ(U8(dlg.m_apache.m_dir), "nimbara");
+    EXPECT_EQ(U8(dlg.Home()), "C:\\nimbara\\");
+    EXPECT_EQ(U8(dlg.Apache().ServerPath()), "nimbara");
     EXPECT_TRUE(os.Only({"CreateProcess", "NotifyIcon"}).empty());  // nothing runs yet
 }
 
@@ -45,7 +45,7 @@ TEST_F(SupervisorTest, StartSequenceWithDefaults) {
                             "SetTimer " + Hex(w) + " 2 86400000"));
     EXPECT_EQ(os.calls.front(), "CreateDialog 104 owner=0x50 -> " + Hex(w));
     EXPECT_EQ(os.calls[1], "RegisterMessage TaskbarCreated");  // on WM_CREATE, first
-    EXPECT_EQ(dlg.m_taskbarCreated, os.taskbarCreatedId);
+    EXPECT_EQ(dlg.TaskbarCreatedMessage(), os.taskbarCreatedId);
     EXPECT_FALSE(os.exited);
     // The icon record, exactly.
     EXPECT_EQ(os.lastNid.cbSize, 952u);
@@ -107,8 +107,8 @@ TEST_F(SupervisorTest, FailedTimersAreStoredAsZeroAndNeverMatch) {
     os.timersFail = true;
     CMainDlg dlg{app};
     dlg.Create();
-    EXPECT_EQ(dlg.m_timers[0].id, 0u);
-    EXPECT_EQ(dlg.m_timers[1].id, 0u);
+    EXPECT_EQ(dlg.Timer(0).id, 0u);
+    EXPECT_EQ(dlg.Timer(1).id, 0u);
 }
 
 class MonitorTest : public SupervisorTest {
@@ -119,7 +119,7 @@ protected:
         os.Clear();
     }
     void Tick(std::uintptr_t id) { os.SendMsg(w, WM_TIMER, id, 0); }
-    void KillServer() { os.exitCodes[dlg.m_apache.m_hProcess.Get()] = 1; }
+    void KillServer() { os.exitCodes[dlg.Apache().Process()] = 1; }
     CMainDlg dlg{app};
     nb::WindowId w = 0;
 };
@@ -142,11 +142,11 @@ TEST_F(MonitorTest, DeadServerIsRestartedAfterTheFixedPause) {
 }
 
 TEST_F(MonitorTest, NullHandleOrFailedQueryCountsAsDead) {
-    os.queryFails.insert(dlg.m_apache.m_hProcess.Get());
+    os.queryFails.insert(dlg.Apache().Process());
     Tick(1);
     EXPECT_EQ(Sequence().front(), "NotifyIcon MODIFY 130");
     os.Clear();
-    dlg.m_apache.m_hProcess.Reset();
+    dlg.Apache().ForgetProcess();
     Tick(1);
     EXPECT_EQ(Sequence().front(), "NotifyIcon MODIFY 130");
 }
@@ -175,7 +175,7 @@ TEST_F(MonitorTest, TickDuringARestartsFailureBoxStartsNoNestedRestart) {
 }
 
 TEST_F(MonitorTest, DoubleClickOpensTheCurrentPortAndSingleClicksDoNothing) {
-    dlg.m_apache.m_port = 8;
+    dlg.Apache().SetPort(8);
     for (std::intptr_t m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE, WM_RBUTTONDBLCLK, WM_RBUTTONUP})
         os.SendMsg(w, WM_TRAY_CALLBACK, 0, m);
     EXPECT_TRUE(Sequence().empty());
@@ -242,8 +242,8 @@ TEST_F(MonitorTest, ShowCommandShowsTheWindow) {
 }
 
 TEST_F(MonitorTest, DebugUrlBoxFollowsTheLaunch) {
-    dlg.m_debug = 1;
-    dlg.m_apache.m_port = 27143;
+    dlg.SetDebug(1);
+    dlg.Apache().SetPort(27143);
     EXPECT_TRUE(dlg.OpenBrowser());
     EXPECT_THAT(Sequence(), ElementsAre("OpenUrl http://localhost:27143/index.php",
                                         FakePlatform::Box(w, L"http://localhost:27143/index.php", L"url", MB_OK)));
@@ -255,7 +255,7 @@ class HostTest : public SupervisorTest {};
 
 TEST_F(HostTest, InitializationCreatesTitlesAndHidesTheSupervisor) {
     CnbmonitorDlg host;
-    app.m_pMainWnd = &host;
+    app.SetMainWindow(&host);
     os.onModal = [&](int id, CDialog* dlg) {
         if (id != 102) return;
         nb::WindowId h = dlg->GetSafeHwnd();
@@ -269,7 +269,7 @@ TEST_F(HostTest, InitializationCreatesTitlesAndHidesTheSupervisor) {
         os.SendMsg(s, WM_COMMAND, ID_TRAY_EXIT, 0);
     };
     host.DoModal();
-    app.m_pMainWnd = nullptr;
+    app.SetMainWindow(nullptr);
     auto seq = os.Only({"SystemMenuItem", "SetIcons", "NoAppWindow", "CreateDialog", "SetTitle",
                         "ShowWindow", "HideAtOrigin", "EndModal", "DestroyWindow", "NotifyIcon"});
     ASSERT_GE(seq.size(), 10u);

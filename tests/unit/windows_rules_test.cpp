@@ -31,7 +31,7 @@ TEST_F(WindowsRulesTest, PortProbeSkipsExactlyThePortsAWildcardListenerHolds) {
                     {27145, {"192.168.1.5"}}};
     CApacheControl c(app);
     EXPECT_EQ(c.PortCheck(), 1);
-    EXPECT_EQ(c.m_port, 27145u);
+    EXPECT_EQ(c.Port(), 27145u);
     EXPECT_THAT(os.Only({"BindWildcard"}),
                 ElementsAre("BindWildcard 27142", "BindWildcard 27143", "BindWildcard 27145"));
 }
@@ -76,13 +76,13 @@ TEST_F(WindowsRulesTest, SettingsFileWithAUtf8MarkLosesItsFirstSectionAndIsLogge
     os.File(L"C:\\nimbara\\conf\\nbmonitor.ini") = "\xEF\xBB\xBF" + ini;
     {
         CMainDlg dlg{app};
-        EXPECT_EQ(dlg.m_apache.m_port, 27142u);
+        EXPECT_EQ(dlg.Apache().Port(), 27142u);
         EXPECT_EQ(settings::ReadInt(app, settings::kWaitTime), 100u);
     }
     EXPECT_THAT(Events("settings-bom"), ElementsAre("settings-bom file=C:\\nimbara\\conf\\nbmonitor.ini"));
     os.Clear();
     os.File(L"C:\\nimbara\\conf\\nbmonitor.ini") = ini;
     CMainDlg dlg{app};
-    EXPECT_EQ(dlg.m_apache.m_port, 8080u);
+    EXPECT_EQ(dlg.Apache().Port(), 8080u);
     EXPECT_TRUE(Events("settings-bom").empty());
 }

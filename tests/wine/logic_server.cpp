@@ -93,9 +93,9 @@ START_TEST(probe_skips_a_held_port) {
     uint16_t port = ::ntohs(a.sin_port);
 
     CApacheControl c(App());
-    c.m_port = port;
+    c.SetPort(port);
     ok(c.PortCheck() == 1, "a free port after %u expected\n", port);
-    ok(c.m_port == port + 1u, "port %u expected, got %u\n", port + 1u, c.m_port);
+    ok(c.Port() == port + 1u, "port %u expected, got %u\n", port + 1u, c.Port());
     ::closesocket(held);
 }
 
@@ -110,14 +110,14 @@ START_TEST(start_serves_the_page_from_a_laid_out_home) {
         std::wstring home = LayOut(name);
         CApacheControl c(App());
         c.SetPath(home);
-        c.m_port = 27342;
+        c.SetPort(27342);
         ok(c.Start() == 1, "%s: Start should launch the server\n", wt::Esc(name).c_str());
         // The command line is the path itself, in quotes when it holds a blank.
         std::wstring exe = home + L"\\bin\\httpd.exe";
         if (home.find(L' ') != std::wstring::npos) exe = L"\"" + exe + L"\"";
         ok(c.ServerCommandLine() == exe, "%s: command line %s\n",
            wt::Esc(name).c_str(), wt::Esc(c.ServerCommandLine()).c_str());
-        uint16_t port = static_cast<uint16_t>(c.m_port);
+        uint16_t port = static_cast<uint16_t>(c.Port());
         std::string listen = fx::ReadBytes(home + L"\\conf\\extra\\httpd-port.conf");
         ok(listen == "Listen 127.0.0.1:" + std::to_string(port) + "\r\n", "listen file: %s\n",
            listen.c_str());
@@ -126,10 +126,10 @@ START_TEST(start_serves_the_page_from_a_laid_out_home) {
         ok(page.find("nimbara") != std::string::npos, "%s: the page expected, got [%s]\n",
            wt::Esc(name).c_str(), page.c_str());
         uint32_t code = 0;
-        ok(fx::Os().QueryExitCode(c.m_hProcess.Get(), &code) && code == STILL_ACTIVE,
+        ok(fx::Os().QueryExitCode(c.Process(), &code) && code == STILL_ACTIVE,
            "the server should run, exit code %u\n", code);
         c.TerminateHttpd();
-        ok(Exited(c.m_hProcess.Get(), 15000), "TerminateHttpd should end the server\n");
+        ok(Exited(c.Process(), 15000), "TerminateHttpd should end the server\n");
     }
 }
 
@@ -167,13 +167,13 @@ START_TEST(execute_runs_hidden_from_the_driveless_program_folder) {
     std::wstring driveless = folder.substr(2);  // "\..." without "C:"
     CProcessControl pc;
     ok(pc.Execute(Quoted(fx::SelfPath()) + L" --child cwd " + Quoted(folder)) == 1, "child expected\n");
-    ok(Exited(pc.m_hProcess.Get(), 30000), "the child should end\n");
+    ok(Exited(pc.Process(), 30000), "the child should end\n");
     uint32_t code = 0;
-    fx::Os().QueryExitCode(pc.m_hProcess.Get(), &code);
+    fx::Os().QueryExitCode(pc.Process(), &code);
     ok(code == 20, "the child's folder should be %s (20), got %u\n", wt::Esc(driveless).c_str(), code);
 
     ok(pc.Execute(Quoted(fx::SelfPath()) + L" --child hidden") == 1, "child expected\n");
-    ok(Exited(pc.m_hProcess.Get(), 30000), "the child should end\n");
-    fx::Os().QueryExitCode(pc.m_hProcess.Get(), &code);
+    ok(Exited(pc.Process(), 30000), "the child should end\n");
+    fx::Os().QueryExitCode(pc.Process(), &code);
     ok(code == 10, "the child should start hidden (10), got %u\n", code);
 }
