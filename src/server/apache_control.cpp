@@ -130,8 +130,8 @@ std::wstring CApacheControl::ServerCommandLine() const {
 int CApacheControl::ReportStartFailure(const wchar_t* userText, const wchar_t* debugText,
                                        const wchar_t* debugCaption) {
     slog::Write("server-failed", {{"reason", userText}, {"port", m_port}});
-    if (m_reportErrors == 1) {
-        m_reportErrors = 0;
+    if (m_reportErrors) {
+        m_reportErrors = false;
         nb::Os().MsgBox(0, userText, server_text::kCaption, MB_OK | MB_ICONERROR);
     }
     DebugBox(debugText, debugCaption);
@@ -151,7 +151,7 @@ int CApacheControl::Start() {
         return ReportStartFailure(server_text::kExecFailed, L"Exec", L"CApacheControl::Start");
     m_launchMs = nb::Os().MonotonicMs();
     slog::Write("server-start", {{"cmd", cmd}, {"pid", m_dwProcessId}, {"port", m_port}});
-    m_reportErrors = 1;
+    m_reportErrors = true;
     return 1;
 }
 

@@ -48,7 +48,7 @@ public:
     const std::wstring& Address() const { return m_address; }
     int Debug() const { return m_debug; }
     // Whether the next start failure shows its box (after one, until a start succeeds, not).
-    bool ReportsErrors() const { return m_reportErrors != 0; }
+    bool ReportsErrors() const { return m_reportErrors; }
     // When the server now in m_hProcess was launched (the platform's monotonic clock, ms).
     uint64_t LaunchMs() const { return m_launchMs; }
     CServerSaid& Said() { return m_said; }
@@ -59,7 +59,7 @@ private:
     uint32_t m_port = 0;
     const CWinApp& m_app;
     int m_debug = 0;
-    int m_reportErrors = 1;
+    bool m_reportErrors = true;
     std::wstring m_address;
     uint64_t m_launchMs = 0;
     CServerSaid m_said;

@@ -31,11 +31,11 @@ constexpr uint32_t kBusyRetryStepMs = 25;
 constexpr uint32_t kBusyRetryLimitMs = 200;
 }  // namespace
 
-int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
+bool WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
     std::string bytes;
     if (!EncodeGeneratedText(text, &bytes)) {
         slog::Write("config", {{"file", path}, {"written", 0}, {"reason", L"character-above-U+00FF"}});
-        return 0;
+        return false;
     }
     nb::WriteError error = nb::WriteError::None;
     int ok = nb::Os().ReplaceFileContent(path, bytes, &error);
@@ -49,7 +49,7 @@ int WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
     if (!ok) fields.emplace_back("reason", ReasonWord(error));
     if (waited != 0) fields.emplace_back("waited_ms", waited);
     slog::Write("config", fields);
-    return ok;
+    return ok != 0;
 }
 
 std::wstring DecodeTextModeBytes(const std::string& bytes) {

@@ -9,8 +9,8 @@
 // U+00FF cannot be written.
 bool EncodeGeneratedText(const std::wstring& text, std::string* bytes);
 
-// Encodes and writes; 1 on success. On any failure the previous file stays as it was.
-int WriteGeneratedFile(const std::wstring& path, const std::wstring& text);
+// Encodes and writes; true on success. On any failure the previous file stays as it was.
+bool WriteGeneratedFile(const std::wstring& path, const std::wstring& text);
 
 // Reads a template as the C runtime's text mode does: CR LF becomes LF, a byte 0x1A ends the
 // text, and every byte becomes the character of the same code.

@@ -53,12 +53,12 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
     return out;
 }
 
-int RegeneratePhpIni(const std::wstring& home) {
+bool RegeneratePhpIni(const std::wstring& home) {
     std::string bytes;
     if (!nb::Os().ReadWholeFile(home + layout::kPhpTemplate, bytes)) {
         slog::Write("config", {{"file", home + layout::kPhpIni}, {"written", 0},
                                {"reason", L"template-unreadable"}, {"template", home + layout::kPhpTemplate}});
-        return 0;
+        return false;
     }
     return WriteGeneratedFile(home + layout::kPhpIni, PhpIniText(bytes, ServerPathOf(home)));
 }

@@ -7,6 +7,6 @@
 // default installation rewritten for serverPath; every line ends with a line feed.
 std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& serverPath);
 
-// Reads home\php\php.ini.ORG and replaces home\php\php.ini; 1 on success, 0 when the
-// template cannot be read or php.ini cannot be written (it then stays as it was).
-int RegeneratePhpIni(const std::wstring& home);
+// Reads home\php\php.ini.ORG and replaces home\php\php.ini; false when the template cannot
+// be read or php.ini cannot be written (it then stays as it was).
+bool RegeneratePhpIni(const std::wstring& home);

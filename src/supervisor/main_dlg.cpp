@@ -75,7 +75,7 @@ int CMainDlg::GetHomeDir(std::wstring& home) {
     return 1;
 }
 
-int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home); }
+int CMainDlg::CreatePhpIni(const std::wstring& home) { return RegeneratePhpIni(home) ? 1 : 0; }
 
 void CMainDlg::LogStart() {
     // The two pauses and stop_timeout are read again at every use; these are their values now.
