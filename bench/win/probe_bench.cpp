@@ -17,6 +17,8 @@
 
 #include "app/nbmonitor_app.h"
 #include "base/supervision_log.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "platform/win32/win32_platform.h"
 #include "server/apache_control.h"
 #include "server/php_ini.h"
@@ -116,20 +118,19 @@ double Mean(const std::vector<double>& v) {
 // The supervision log's figures; false (and an error line) when the files are not as the
 // writer should have left them.
 bool LogBench(const std::wstring& home) {
-    nb::IPlatform& os = nb::Os();
     slog::Open(home + L"\\");
     const std::wstring path = slog::Path();
     const std::size_t lineBytes =
-        slog::FormatLine(os.Now(), os.CurrentProcessId(), "server-start",
+        slog::FormatLine(nb::Processes().Now(), nb::Processes().CurrentProcessId(), "server-start",
                          {{"cmd", kServerCmd}, {"pid", 1234u}, {"port", 28142u}})
             .size();
 
     // A new file in a folder that does not exist yet: the first line makes the folder.
     std::vector<double> plain;
     for (int i = 0; i < kLogLines; ++i) plain.push_back(TimedLogLine());
-    if (os.FileSize(path) != static_cast<int64_t>(kLogLines * lineBytes)) {
+    if (nb::Files().FileSize(path) != static_cast<int64_t>(kLogLines * lineBytes)) {
         std::printf("error the log holds %lld bytes after %d lines of %u\n",
-                    static_cast<long long>(os.FileSize(path)), kLogLines, static_cast<unsigned>(lineBytes));
+                    static_cast<long long>(nb::Files().FileSize(path)), kLogLines, static_cast<unsigned>(lineBytes));
         return false;
     }
 
@@ -141,10 +142,10 @@ bool LogBench(const std::wstring& home) {
         return false;
     }
     for (int i = 0; i < kLogLines; ++i) crossing.push_back(TimedLogLine());
-    if (os.FileSize(path + L".1") < static_cast<int64_t>(old.size()) ||
-        os.FileSize(path) >= static_cast<int64_t>(old.size())) {
-        std::printf("error no rotation: log %lld bytes, rotated %lld\n", static_cast<long long>(os.FileSize(path)),
-                    static_cast<long long>(os.FileSize(path + L".1")));
+    if (nb::Files().FileSize(path + L".1") < static_cast<int64_t>(old.size()) ||
+        nb::Files().FileSize(path) >= static_cast<int64_t>(old.size())) {
+        std::printf("error no rotation: log %lld bytes, rotated %lld\n", static_cast<long long>(nb::Files().FileSize(path)),
+                    static_cast<long long>(nb::Files().FileSize(path + L".1")));
         return false;
     }
 
@@ -157,8 +158,8 @@ bool LogBench(const std::wstring& home) {
             return false;
         }
         rotating.push_back(TimedLogLine());
-        if (os.FileSize(path) != static_cast<int64_t>(lineBytes)) {
-            std::printf("error the rotating line left %lld bytes\n", static_cast<long long>(os.FileSize(path)));
+        if (nb::Files().FileSize(path) != static_cast<int64_t>(lineBytes)) {
+            std::printf("error the rotating line left %lld bytes\n", static_cast<long long>(nb::Files().FileSize(path)));
             return false;
         }
     }

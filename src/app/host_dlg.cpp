@@ -4,13 +4,16 @@
 
 #include "base/layout.h"
 #include "base/supervision_log.h"
+#include "platform/dialogs.h"
+#include "platform/processes.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
 CnbmonitorDlg::CnbmonitorDlg()
-    : CDialog(IDD_HOSTDLG), m_icon(nb::Os().IconHandle(IDI_PROGRAM)) {}
+    : CDialog(IDD_HOSTDLG), m_icon(nb::Windows().IconHandle(IDI_PROGRAM)) {}
 
 CnbmonitorDlg::~CnbmonitorDlg() {
     delete m_supervisor;
@@ -26,13 +29,12 @@ bool CnbmonitorDlg::PreTranslateMessage(const nb::QueuedMessage& msg) {
 
 bool CnbmonitorDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    nb::IPlatform& os = nb::Os();
 
-    std::wstring aboutText = os.LoadStringResource(IDS_ABOUTBOX);
-    if (!aboutText.empty()) os.AppendSystemMenuItem(m_hWnd, IDM_ABOUTBOX, aboutText);
+    std::wstring aboutText = nb::Windows().LoadStringResource(IDS_ABOUTBOX);
+    if (!aboutText.empty()) nb::Windows().AppendSystemMenuItem(m_hWnd, IDM_ABOUTBOX, aboutText);
 
-    os.SetWindowIcons(m_hWnd, IDI_PROGRAM);
-    os.RemoveAppWindowStyle(m_hWnd);
+    nb::Windows().SetWindowIcons(m_hWnd, IDI_PROGRAM);
+    nb::Windows().RemoveAppWindowStyle(m_hWnd);
 
     // The supervisor's start sequence runs inside Create and may end the process.
     m_supervisor = new CMainDlg(*CWinApp::Current());
@@ -40,14 +42,14 @@ bool CnbmonitorDlg::OnInitDialog() {
         // Without its window there is no server, no icon and no way to Exit; running on would
         // only hold the mutex against every later start.
         slog::Write("exit", {{"reason", L"no-supervisor-window"}});
-        os.EndProcess(kStartFailedExitCode);
+        nb::Processes().EndProcess(kStartFailedExitCode);
         return false;
     }
     nb::WindowId sup = m_supervisor->GetSafeHwnd();
-    os.SetTitle(sup, names::kSupervisorTitle);
-    os.ShowWin(sup, SW_HIDE);
+    nb::Windows().SetTitle(sup, names::kSupervisorTitle);
+    nb::Windows().ShowWin(sup, SW_HIDE);
 
-    os.HideAtOrigin(m_hWnd);
+    nb::Windows().HideAtOrigin(m_hWnd);
     return true;
 }
 
@@ -74,10 +76,7 @@ std::intptr_t CnbmonitorDlg::OnSysCommand(std::uintptr_t wp, std::intptr_t lp) {
 }
 
 std::intptr_t CnbmonitorDlg::OnPaint(std::uintptr_t wp, std::intptr_t lp) {
-    if (nb::Os().IsMinimized(m_hWnd)) {
-        nb::Os().PaintCentredIcon(m_hWnd, IDI_PROGRAM);
-        return 0;
-    }
+    if (nb::Windows().PaintIconIfMinimized(m_hWnd, IDI_PROGRAM)) return 0;
     return Default(WM_PAINT, wp, lp);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/framework.h"
+#include "platform/dialogs.h"
 
 class CMainDlg;
 

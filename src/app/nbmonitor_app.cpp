@@ -8,13 +8,17 @@
 #include "app/host_dlg.h"
 #include "base/layout.h"
 #include "base/settings.h"
+#include "platform/dialogs.h"
 #include "platform/file_paths.h"
+#include "platform/processes.h"
+#include "platform/sockets.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 
 namespace {
 using nb::kMaxPathChars;
 
-void Refuse(const wchar_t* text) { nb::Os().MsgBox(0, text, nullptr, MB_OK | MB_ICONWARNING); }
+void Refuse(const wchar_t* text) { nb::Windows().MsgBox(0, text, nullptr, MB_OK | MB_ICONWARNING); }
 }  // namespace
 
 CnbmonitorApp::~CnbmonitorApp() = default;
@@ -32,8 +36,8 @@ bool CnbmonitorApp::InitInstance() {
     // Before anything is launched, for the server and the scripts inherit it: without it a
     // crashed server waits behind Windows' "has stopped working" box (and still counts as
     // running), and a server missing a DLL shows a system-modal box at every restart.
-    nb::Os().AddErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    nb::Os().InitCommonControls(ICC_WIN95_CLASSES);
+    nb::Processes().AddErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    nb::Dialogs().InitCommonControls(ICC_WIN95_CLASSES);
     if (!StartSockets()) return false;
     if (AnotherInstanceRuns()) return false;
     if (!LocateSettingsFile()) return false;
@@ -43,26 +47,24 @@ bool CnbmonitorApp::InitInstance() {
 }
 
 bool CnbmonitorApp::StartSockets() {
-    nb::IPlatform& os = nb::Os();
     uint16_t granted = 0;
-    if (os.SocketsStartup(SOCKETS_VERSION_1_1, &granted) && granted == SOCKETS_VERSION_1_1)
+    if (nb::Sockets().SocketsStartup(SOCKETS_VERSION_1_1, &granted) && granted == SOCKETS_VERSION_1_1)
         return true;
-    if (granted != 0) os.SocketsCleanup();
-    Refuse(os.LoadStringResource(IDS_SOCKETS_INIT_FAILED).c_str());
+    if (granted != 0) nb::Sockets().SocketsCleanup();
+    Refuse(nb::Windows().LoadStringResource(IDS_SOCKETS_INIT_FAILED).c_str());
     return false;
 }
 
 // A second start opens the start page of the running instance (as a double-click on its icon)
 // and ends.
 bool CnbmonitorApp::AnotherInstanceRuns() {
-    nb::IPlatform& os = nb::Os();
     bool existed = false;
-    if (!os.CreateInstanceMutex(Title(), &existed) || !existed) return false;
-    nb::WindowId running = os.FindWindowByTitle(names::kSupervisorTitle);
+    if (!nb::Processes().CreateInstanceMutex(Title(), &existed) || !existed) return false;
+    nb::WindowId running = nb::Windows().FindWindowByTitle(names::kSupervisorTitle);
     if (running != 0) {
         // Windows gives the foreground only to whom the user is working with: this process.
-        os.AllowForegroundTo(running);
-        os.PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
+        nb::Windows().AllowForegroundTo(running);
+        nb::Windows().PostMsg(running, WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK);
     }
     return true;
 }
@@ -72,7 +74,7 @@ bool CnbmonitorApp::AnotherInstanceRuns() {
 // directory's 255 characters is refused too: cut, it would name another home, title and mutex.
 bool CnbmonitorApp::ModulePathUsable() {
     std::wstring module;
-    if (!nb::Os().ModulePath(module, nb::kMaxModulePathChars)) {
+    if (!nb::Processes().ModulePath(module, nb::kMaxModulePathChars)) {
         Refuse(startup_text::kNoModulePath);
         return false;
     }
@@ -98,7 +100,7 @@ bool CnbmonitorApp::LocateSettingsFile() {
     }
     // A path that does not fit is refused: cutting it would read some other file.
     std::wstring current, path;
-    if (!nb::Os().CurrentDirectory(current, kMaxPathChars)) {
+    if (!nb::Processes().CurrentDirectory(current, kMaxPathChars)) {
         Refuse(startup_text::kCurrentDirUnusable);
         return false;
     }

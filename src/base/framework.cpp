@@ -2,7 +2,10 @@
 // routing of unhandled commands to the owner window.
 #include "base/framework.h"
 
+#include "platform/dialogs.h"
 #include "platform/file_paths.h"
+#include "platform/processes.h"
+#include "platform/windowing.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -23,20 +26,20 @@ nb::WindowId CWinApp::MainWindowHandle() {
 
 int CWinApp::Run() {
     std::wstring module;
-    if (nb::Os().ModulePath(module, nb::kMaxModulePathChars))
+    if (nb::Processes().ModulePath(module, nb::kMaxModulePathChars))
         m_title = nb::FileStem(module);
     InitInstance();
     return ExitInstance();
 }
 
 CDialog::~CDialog() {
-    if (m_hWnd != 0) nb::Os().DestroyWin(m_hWnd);
+    if (m_hWnd != 0) nb::Dialogs().DestroyWin(m_hWnd);
 }
 
 std::intptr_t CDialog::DoModal(nb::WindowId owner) {
     m_modal = true;
     if (owner == 0) owner = CWinApp::MainWindowHandle();
-    std::intptr_t r = nb::Os().RunModalDialog(m_templateId, owner, this);
+    std::intptr_t r = nb::Dialogs().RunModalDialog(m_templateId, owner, this);
     m_modal = false;
     return r;
 }
@@ -44,22 +47,22 @@ std::intptr_t CDialog::DoModal(nb::WindowId owner) {
 bool CDialog::Create(nb::WindowId owner) {
     m_modal = false;
     if (owner == 0) owner = CWinApp::MainWindowHandle();
-    nb::WindowId hwnd = nb::Os().CreateDialogWindow(m_templateId, owner, this);
+    nb::WindowId hwnd = nb::Dialogs().CreateDialogWindow(m_templateId, owner, this);
     if (hwnd != 0) m_hWnd = hwnd;
     return hwnd != 0;
 }
 
 void CDialog::DestroyWindow() {
-    if (m_hWnd != 0) nb::Os().DestroyWin(m_hWnd);
+    if (m_hWnd != 0) nb::Dialogs().DestroyWin(m_hWnd);
 }
 
 void CDialog::EndDialog(std::intptr_t result) {
     if (m_hWnd == 0) return;
     // A modeless dialog is only hidden, as ::EndDialog does for it.
     if (m_modal)
-        nb::Os().EndModal(m_hWnd, result);
+        nb::Dialogs().EndModal(m_hWnd, result);
     else
-        nb::Os().ShowWin(m_hWnd, SW_HIDE);
+        nb::Windows().ShowWin(m_hWnd, SW_HIDE);
 }
 
 std::intptr_t CDialog::WindowProc(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
@@ -77,7 +80,7 @@ bool CDialog::OnMessage(uint32_t, std::uintptr_t, std::intptr_t, std::intptr_t*)
 }
 
 std::intptr_t CDialog::Default(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
-    return nb::Os().DefaultProc(m_hWnd, msg, wp, lp);
+    return nb::Dialogs().DefaultProc(m_hWnd, msg, wp, lp);
 }
 
 bool CDialog::OnWndMsg(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
@@ -111,8 +114,8 @@ bool CDialog::OnWndMsg(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
 bool CDialog::RouteCommand(std::uintptr_t wp, std::intptr_t lp) {
     uint32_t id = LoWord(wp);
     if (id < kFirstRoutedCommand || id > kLastRoutedCommand) return false;
-    nb::WindowId owner = nb::Os().OwnerOf(m_hWnd);
+    nb::WindowId owner = nb::Windows().OwnerOf(m_hWnd);
     if (owner == 0) return false;
-    nb::Os().SendMsg(owner, WM_COMMAND, wp, lp);
+    nb::Windows().SendMsg(owner, WM_COMMAND, wp, lp);
     return true;
 }

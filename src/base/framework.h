@@ -1,6 +1,6 @@
 // Our small window framework: an application object with a start-up hook, dialogs built from
 // templates (modal or modeless) with a message table per class, and command routing from an
-// owned window to its owner. It talks to the system only through nb::Os().
+// owned window to its owner. It talks to the system only through the door (platform/).
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,8 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "platform/dialogs.h"
+
 
 inline uint16_t LoWord(std::uintptr_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
 inline uint16_t HiWord(std::uintptr_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }

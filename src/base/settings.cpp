@@ -4,27 +4,27 @@
 #include "base/layout.h"
 #include "base/framework.h"
 #include "platform/file_paths.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace settings {
 
 uint32_t ReadInt(const CWinApp& app, const IntKey& key) {
-    return nb::Os().ProfileInt(key.section, key.key, key.defaultValue, app.SettingsPath());
+    return nb::Files().ProfileInt(key.section, key.key, key.defaultValue, app.SettingsPath());
 }
 
 std::wstring ReadAddress(const CWinApp& app) {
-    return nb::Os().ProfileString(kHttpd, kDefaultAddressKey, kDefaultAddress,
+    return nb::Files().ProfileString(kHttpd, kDefaultAddressKey, kDefaultAddress,
                                   app.SettingsPath(), kAddressChars);
 }
 
 std::wstring ReadErrorLog(const CWinApp& app) {
-    return nb::Os().ProfileString(kHttpd, kErrorLogKey, kErrorLogDefault, app.SettingsPath(),
+    return nb::Files().ProfileString(kHttpd, kErrorLogKey, kErrorLogDefault, app.SettingsPath(),
                                   kErrorLogChars);
 }
 
 bool HasUtf8Mark(const CWinApp& app) {
     std::string bytes;
-    return nb::Os().ReadWholeFile(app.SettingsPath(), bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    return nb::Files().ReadWholeFile(app.SettingsPath(), bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
 }
 
 }  // namespace settings

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "base/layout.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 
 namespace slog {
 namespace {
@@ -93,21 +95,20 @@ std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
 
 void Write(const char* event, const std::vector<Field>& fields) {
     if (g_path.empty()) return;
-    nb::IPlatform& os = nb::Os();
-    std::string line = FormatLine(os.Now(), os.CurrentProcessId(), event, fields);
-    int64_t size = os.FileSize(g_path);
+    std::string line = FormatLine(nb::Processes().Now(), nb::Processes().CurrentProcessId(), event, fields);
+    int64_t size = nb::Files().FileSize(g_path);
     if (size > 0 && static_cast<uint64_t>(size) + line.size() > kRotateBytes) {
         const std::wstring older = g_path + L".1";
         // A line is rather lost than the bound passed: when the file cannot be moved aside
         // (the older one held by a reader, say), nothing is written.
-        if (!os.RenameReplacing(g_path, older) &&
-            !(os.RemoveFile(older) && os.RenameReplacing(g_path, older)))
+        if (!nb::Files().RenameReplacing(g_path, older) &&
+            !(nb::Files().RemoveFile(older) && nb::Files().RenameReplacing(g_path, older)))
             return;
     }
-    if (os.AppendToFile(g_path, line)) return;
+    if (nb::Files().AppendToFile(g_path, line)) return;
     // The folder may be missing (first run, or removed meanwhile): make it and try once more.
-    os.MakeFolder(g_path.substr(0, g_path.rfind(L'\\')));
-    os.AppendToFile(g_path, line);
+    nb::Files().MakeFolder(g_path.substr(0, g_path.rfind(L'\\')));
+    nb::Files().AppendToFile(g_path, line);
 }
 
 }  // namespace slog

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
+
 
 namespace slog {
 

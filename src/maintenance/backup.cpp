@@ -2,6 +2,7 @@
 #include "base/layout.h"
 #include "base/supervision_log.h"
 #include "maintenance/maintenance.h"
+#include "platform/windowing.h"
 #include "server/process_control.h"
 
 namespace {
@@ -14,10 +15,10 @@ std::wstring BackupCommandLine(const std::wstring& home) {
 
 void RunBackup(const std::wstring& home, nb::WindowId owner, int notify, bool debug) {
     std::wstring cmd = BackupCommandLine(home);
-    if (debug) nb::Os().MsgBox(owner, cmd, L"CMainDlg::OnBackup", MB_OK);
+    if (debug) nb::Windows().MsgBox(owner, cmd, L"CMainDlg::OnBackup", MB_OK);
     CProcessControl script;  // its handle is closed when it goes out of scope
     int started = script.Execute(cmd);
     slog::Write("backup", {{"cmd", cmd}, {"started", started}, {"notify", notify}});
     if (started == 1 && notify == 1)
-        nb::Os().MsgBox(owner, kBackupDone, names::kProduct, MB_OK | MB_ICONINFORMATION);
+        nb::Windows().MsgBox(owner, kBackupDone, names::kProduct, MB_OK | MB_ICONINFORMATION);
 }

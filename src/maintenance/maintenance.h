@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
 
 // The backup script's command line: its full path, quoted.
 std::wstring BackupCommandLine(const std::wstring& home);

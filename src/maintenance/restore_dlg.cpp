@@ -8,6 +8,10 @@
 #include "base/supervision_log.h"
 #include "maintenance/maintenance.h"
 #include "maintenance/restore_name.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 #include "server/process_control.h"
 
@@ -25,7 +29,7 @@ CRestoreDlg::CRestoreDlg(std::wstring home) : CDialog(IDD_RESTOREDLG), m_homeDir
 
 CRestoreDlg::~CRestoreDlg() = default;
 
-void CRestoreDlg::FindListControl() { m_list = nb::Os().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
+void CRestoreDlg::FindListControl() { m_list = nb::Dialogs().DialogItem(m_hWnd, IDC_BACKUP_LIST); }
 
 bool CRestoreDlg::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -46,18 +50,17 @@ bool CRestoreDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
 }
 
 void CRestoreDlg::InitList() {
-    nb::IPlatform& os = nb::Os();
-    m_ownedImages.Reset(os.ImageListCreate(kIconSize, kIconSize, ILC_COLOR24, 2, 1));
+    m_ownedImages.Reset(nb::Dialogs().ImageListCreate(kIconSize, kIconSize, ILC_COLOR24, 2, 1));
     if (!m_ownedImages) return;
     m_imageList = m_ownedImages.Get();
-    if (os.ListSetSmallImages(m_list, m_imageList)) m_ownedImages.Release();
-    os.ListInsertColumn(m_list, 0, restore_text::kColumn, kColumnWidth);
+    if (nb::Dialogs().ListSetSmallImages(m_list, m_imageList)) m_ownedImages.Release();
+    nb::Dialogs().ListInsertColumn(m_list, 0, restore_text::kColumn, kColumnWidth);
 }
 
 void CRestoreDlg::FillList() {
     const std::wstring folder = m_homeDir + layout::kBackupFolder;
     std::vector<nb::FindEntry> entries;
-    if (!nb::Os().ListFolder(folder + L"\\*", entries)) return;
+    if (!nb::Files().ListFolder(folder + L"\\*", entries)) return;
     for (const nb::FindEntry& e : entries) {
         if (e.name == L"." || e.name == L"..") continue;
         AddEntry(e.name, folder + L"\\" + e.name);
@@ -65,12 +68,11 @@ void CRestoreDlg::FillList() {
 }
 
 void CRestoreDlg::AddEntry(const std::wstring& name, const std::wstring& fullPath) {
-    nb::IPlatform& os = nb::Os();
-    nb::ScopedIcon icon(os.ShellSmallIcon(fullPath));
+    nb::ScopedIcon icon(nb::Shell().ShellSmallIcon(fullPath));
     if (!icon) return;
     // The image list keeps a copy of the icon; ours is released on return.
-    if (os.ImageListAddIcon(m_imageList, icon.Get()) == -1) return;
-    os.ListInsertItem(m_list, 0, name, os.ImageListCount(m_imageList) - 1);
+    if (nb::Dialogs().ImageListAddIcon(m_imageList, icon.Get()) == -1) return;
+    nb::Dialogs().ListInsertItem(m_list, 0, name, nb::Dialogs().ImageListCount(m_imageList) - 1);
 }
 
 std::wstring CRestoreDlg::RestoreCommandLine(const std::wstring& name) const {
@@ -78,20 +80,19 @@ std::wstring CRestoreDlg::RestoreCommandLine(const std::wstring& name) const {
 }
 
 void CRestoreDlg::RestoreSelected() {
-    nb::IPlatform& os = nb::Os();
-    const std::vector<int> rows = os.SelectedRows(m_list);
+    const std::vector<int> rows = nb::Dialogs().SelectedRows(m_list);
     if (rows.empty()) {
         EndDialog(IDOK);
         return;
     }
     if (rows.size() != 1) {
-        os.MsgBox(m_hWnd, restore_text::kSelectOne, nullptr, MB_OK);
+        nb::Windows().MsgBox(m_hWnd, restore_text::kSelectOne, nullptr, MB_OK);
         return;
     }
-    const std::wstring name = os.ListItemText(m_list, rows[0]);
+    const std::wstring name = nb::Dialogs().ListItemText(m_list, rows[0]);
     if (!IsRestorableName(name)) {
         slog::Write("restore", {{"name", name}, {"refused", 1}});
-        os.MsgBox(m_hWnd, restore_text::kUnsafeName, nullptr, MB_OK | MB_ICONWARNING);
+        nb::Windows().MsgBox(m_hWnd, restore_text::kUnsafeName, nullptr, MB_OK | MB_ICONWARNING);
         return;
     }
     CProcessControl script;
@@ -99,22 +100,21 @@ void CRestoreDlg::RestoreSelected() {
     int started = script.Execute(cmd);
     slog::Write("restore", {{"cmd", cmd}, {"started", started}});
     if (started == 1)
-        os.MsgBox(m_hWnd, restore_text::kRestored, nullptr, MB_OK | MB_ICONINFORMATION);
+        nb::Windows().MsgBox(m_hWnd, restore_text::kRestored, nullptr, MB_OK | MB_ICONINFORMATION);
     EndDialog(IDOK);
 }
 
 void CRestoreDlg::DeleteSelected() {
-    nb::IPlatform& os = nb::Os();
-    if (os.MsgBox(m_hWnd, restore_text::kConfirmDelete, nullptr, MB_YESNO | MB_ICONQUESTION) !=
+    if (nb::Windows().MsgBox(m_hWnd, restore_text::kConfirmDelete, nullptr, MB_YESNO | MB_ICONQUESTION) !=
         IDYES)
         return;
     // Highest index first, so the indices still to come stay valid as rows go.
-    const std::vector<int> rows = os.SelectedRows(m_list);
+    const std::vector<int> rows = nb::Dialogs().SelectedRows(m_list);
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         const int r = *it;
-        std::wstring name = os.ListItemText(m_list, r);
+        std::wstring name = nb::Dialogs().ListItemText(m_list, r);
         std::wstring file = m_homeDir + L"\\" + layout::kBackupFolder + L"\\" + name;
-        slog::Write("delete", {{"file", file}, {"deleted", os.RemoveFile(file)}});
-        os.ListDeleteItem(m_list, r);
+        slog::Write("delete", {{"file", file}, {"deleted", nb::Files().RemoveFile(file)}});
+        nb::Dialogs().ListDeleteItem(m_list, r);
     }
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/framework.h"
+#include "platform/dialogs.h"
 
 class CRestoreDlg : public CDialog {
 public:

@@ -3,10 +3,16 @@
 
 namespace nb {
 namespace {
-IPlatform* g_platform = nullptr;
+Platform g_platform;
 }
 
-IPlatform& Os() { return *g_platform; }
-void SetPlatform(IPlatform* platform) { g_platform = platform; }
+void SetPlatform(const Platform& platform) { g_platform = platform; }
+
+IFiles& Files() { return *g_platform.files; }
+IProcesses& Processes() { return *g_platform.processes; }
+ISockets& Sockets() { return *g_platform.sockets; }
+IWindows& Windows() { return *g_platform.windows; }
+IDialogs& Dialogs() { return *g_platform.dialogs; }
+IShell& Shell() { return *g_platform.shell; }
 
 }  // namespace nb

@@ -8,6 +8,10 @@
 #include "base/settings.h"
 #include "base/supervision_log.h"
 #include "platform/file_paths.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/sockets.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 #include "server/generated_text.h"
 #include "server/server_stop.h"
@@ -67,7 +71,7 @@ CApacheControl::CApacheControl(const CWinApp& app) : m_path(L"C:\\nimbara\\"), m
 }
 
 void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) const {
-    if (m_debug != 0) nb::Os().MsgBox(0, text, caption, MB_OK);
+    if (m_debug != 0) nb::Windows().MsgBox(0, text, caption, MB_OK);
 }
 
 void CApacheControl::SetPath(std::wstring path) {
@@ -79,20 +83,19 @@ void CApacheControl::SetPath(std::wstring path) {
 }
 
 int CApacheControl::PortCheck() {
-    nb::IPlatform& os = nb::Os();
     std::string ansi;
-    if (!os.WideToAnsi(m_address, ansi, kAnsiAddressBytes)) {
-        os.MsgBox(0, server_text::kConversionFailed, server_text::kConversionCaption,
+    if (!nb::Files().WideToAnsi(m_address, ansi, kAnsiAddressBytes)) {
+        nb::Windows().MsgBox(0, server_text::kConversionFailed, server_text::kConversionCaption,
                   MB_OK | MB_ICONERROR);
         return 0;
     }
     while (m_port < kNoMorePorts) {
         uint16_t granted = 0;
-        os.SocketsStartup(SOCKETS_VERSION_2_0, &granted);
-        nb::ProbeResult r = os.ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
+        nb::Sockets().SocketsStartup(SOCKETS_VERSION_2_0, &granted);
+        nb::ProbeResult r = nb::Sockets().ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
         // Windows lets the probe (and the server) bind beside another program listening on
         // the wildcard address; clients of localhost may then reach that one. Taken, too.
-        if (r == nb::ProbeResult::Listening && os.WildcardBindFree(static_cast<uint16_t>(m_port)))
+        if (r == nb::ProbeResult::Listening && nb::Sockets().WildcardBindFree(static_cast<uint16_t>(m_port)))
             return 1;
         if (r == nb::ProbeResult::ListenFailed) DebugBox(L"listen() failed", L"CApacheControl::PortCheck");
         ++m_port;
@@ -132,7 +135,7 @@ int CApacheControl::ReportStartFailure(const wchar_t* userText, const wchar_t* d
     slog::Write("server-failed", {{"reason", userText}, {"port", m_port}});
     if (m_reportErrors) {
         m_reportErrors = false;
-        nb::Os().MsgBox(0, userText, server_text::kCaption, MB_OK | MB_ICONERROR);
+        nb::Windows().MsgBox(0, userText, server_text::kCaption, MB_OK | MB_ICONERROR);
     }
     DebugBox(debugText, debugCaption);
     return 0;
@@ -149,7 +152,7 @@ int CApacheControl::Start() {
     m_said.Launching(m_path);
     if (!Execute(cmd))
         return ReportStartFailure(server_text::kExecFailed, L"Exec", L"CApacheControl::Start");
-    m_launchMs = nb::Os().MonotonicMs();
+    m_launchMs = nb::Processes().MonotonicMs();
     slog::Write("server-start", {{"cmd", cmd}, {"pid", m_dwProcessId}, {"port", m_port}});
     m_reportErrors = true;
     return 1;
@@ -172,7 +175,7 @@ std::wstring CApacheControl::ExplainFailure(uint64_t ranMs) {
 int CApacheControl::Restart(const std::function<bool()>& wanted) {
     int ended = StopServers();
     uint32_t wait = settings::ReadInt(m_app, settings::kRestartWait);
-    nb::Os().SleepMs(wait);
+    nb::Processes().SleepMs(wait);
     if (wanted && !wanted()) return 0;
     if (Start() == 1) {
         slog::Write("restart", {{"pid", m_dwProcessId}, {"port", m_port}, {"ended", ended},

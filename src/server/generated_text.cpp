@@ -2,7 +2,8 @@
 #include "server/generated_text.h"
 
 #include "base/supervision_log.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 
 bool EncodeGeneratedText(const std::wstring& text, std::string* bytes) {
     std::string out;
@@ -38,12 +39,12 @@ bool WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
         return false;
     }
     nb::WriteError error = nb::WriteError::None;
-    int ok = nb::Os().ReplaceFileContent(path, bytes, &error);
+    int ok = nb::Files().ReplaceFileContent(path, bytes, &error);
     uint32_t waited = 0;
     while (!ok && error == nb::WriteError::TargetBusy && waited < kBusyRetryLimitMs) {
-        nb::Os().SleepMs(kBusyRetryStepMs);
+        nb::Processes().SleepMs(kBusyRetryStepMs);
         waited += kBusyRetryStepMs;
-        ok = nb::Os().ReplaceFileContent(path, bytes, &error);
+        ok = nb::Files().ReplaceFileContent(path, bytes, &error);
     }
     std::vector<slog::Field> fields{{"file", path}, {"written", ok ? 1 : 0}};
     if (!ok) fields.emplace_back("reason", ReasonWord(error));

@@ -4,7 +4,7 @@
 #include "base/layout.h"
 #include "base/settings.h"
 #include "base/supervision_log.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "server/generated_text.h"
 
 namespace {
@@ -55,7 +55,7 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
 
 bool RegeneratePhpIni(const std::wstring& home) {
     std::string bytes;
-    if (!nb::Os().ReadWholeFile(home + layout::kPhpTemplate, bytes)) {
+    if (!nb::Files().ReadWholeFile(home + layout::kPhpTemplate, bytes)) {
         slog::Write("config", {{"file", home + layout::kPhpIni}, {"written", 0},
                                {"reason", L"template-unreadable"}, {"template", home + layout::kPhpTemplate}});
         return false;

@@ -4,6 +4,7 @@
 #include "base/layout.h"
 #include "base/settings.h"
 #include "platform/file_paths.h"
+#include "platform/processes.h"
 
 std::wstring LaunchFolderOf(const std::wstring& modulePath) {
     nb::PathParts parts = nb::SplitPath(modulePath);
@@ -12,16 +13,15 @@ std::wstring LaunchFolderOf(const std::wstring& modulePath) {
 
 std::wstring LaunchFolder() {
     std::wstring module;
-    return nb::Os().ModulePath(module, nb::kMaxPathChars) ? LaunchFolderOf(module) : std::wstring();
+    return nb::Processes().ModulePath(module, nb::kMaxPathChars) ? LaunchFolderOf(module) : std::wstring();
 }
 
 int CProcessControl::Execute(std::wstring cmdLine) {
-    nb::IPlatform& os = nb::Os();
     const std::wstring folder = LaunchFolder();
 
     nb::ProcessRef process = 0;
     uint32_t pid = 0;
-    if (!os.CreateHiddenProcess(cmdLine, folder, &process, &pid)) return 0;
+    if (!nb::Processes().CreateHiddenProcess(cmdLine, folder, &process, &pid)) return 0;
     m_hProcess.Reset(process);
     m_dwProcessId = pid;
     return 1;

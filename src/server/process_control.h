@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
+
 
 class CProcessControl {
 public:

@@ -2,7 +2,8 @@
 #include "server/server_said.h"
 
 #include "base/supervision_log.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "server/server_stop.h"
 
 namespace {
@@ -151,20 +152,19 @@ void CServerSaid::Configure(std::wstring errorLog, bool configTest) {
 void CServerSaid::Launching(const std::wstring& home) {
     m_path = ErrorLogPath(home, m_setting);
     // Missing now: whatever it holds later was written by this launch.
-    m_mark = nb::Os().FileSize(m_path);
+    m_mark = nb::Files().FileSize(m_path);
     if (m_mark < 0) m_mark = 0;
 }
 
 std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd, const std::wstring& launchDir) {
     std::vector<SaidLine> said;
-    nb::IPlatform& os = nb::Os();
-    const int64_t size = m_path.empty() ? -1 : os.FileSize(m_path);
+    const int64_t size = m_path.empty() ? -1 : nb::Files().FileSize(m_path);
     // Smaller than at the launch: rotated or replaced, and what this launch wrote is unknown.
     if (size > m_mark) {
         const int64_t from = size - m_mark > static_cast<int64_t>(kSaidReadBytes)
                                  ? size - static_cast<int64_t>(kSaidReadBytes) : m_mark;
         std::string bytes;
-        if (os.ReadFileFrom(m_path, from, kSaidReadBytes, bytes)) said = ErrorLines(bytes, from > m_mark);
+        if (nb::Files().ReadFileFrom(m_path, from, kSaidReadBytes, bytes)) said = ErrorLines(bytes, from > m_mark);
     }
     // Told once: while restarts fail, every tick finds the same dead server again.
     if (size >= 0) m_mark = size;
@@ -175,7 +175,6 @@ std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd,
 }
 
 std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, const std::wstring& launchDir) {
-    nb::IPlatform& os = nb::Os();
     // It reads the same files as the server, whose restart may be on its way: never beside
     // one. The next quick failure tries again.
     if (AnyServerRunning()) {
@@ -185,13 +184,13 @@ std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, 
     m_tested = true;
     std::wstring cmd = serverCmd + L" -t";
     nb::OutputRun run;
-    const uint64_t began = os.MonotonicMs();
-    if (!os.RunForOutput(cmd, launchDir, kConfigTestMs, kOutputBytes, &run)) {
+    const uint64_t began = nb::Processes().MonotonicMs();
+    if (!nb::Processes().RunForOutput(cmd, launchDir, kConfigTestMs, kOutputBytes, &run)) {
         slog::Write("config-test", {{"cmd", cmd}, {"started", 0}});
         return {};
     }
     std::vector<slog::Field> fields{{"cmd", cmd}, {"pid", run.pid}, {"code", run.exitCode},
-                                    {"ran_ms", os.MonotonicMs() - began}};
+                                    {"ran_ms", nb::Processes().MonotonicMs() - began}};
     if (run.ended) fields.emplace_back("ended", 1);
     slog::Write("config-test", fields);
     std::vector<SaidLine> said = ConfigTestLines(run.output, run.pid);

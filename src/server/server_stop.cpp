@@ -8,7 +8,7 @@
 #include "base/layout.h"
 #include "base/supervision_log.h"
 #include "platform/file_paths.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 #include "server/process_control.h"
 
 namespace {
@@ -33,7 +33,7 @@ void LogGraceful(const Waited& w, uint64_t ms, bool orphan) {
 }
 
 int Force(uint32_t pid, const wchar_t* reason, bool orphan) {
-    int ended = nb::Os().TerminateProcessById(pid, 0);
+    int ended = nb::Processes().TerminateProcessById(pid, 0);
     std::vector<slog::Field> fields{{"pid", pid}};
     if (orphan)
         fields.emplace_back("stopped", L"forced");
@@ -63,11 +63,11 @@ struct GracefulStop {
     // already has ended gracefully; one that runs but cannot be waited for is ended now.
     void Wait(uint32_t pid, uint32_t parentPid) {
         bool gone = false;
-        nb::ScopedProcess h(nb::Os().OpenProcessToWait(pid, &gone));
+        nb::ScopedProcess h(nb::Processes().OpenProcessToWait(pid, &gone));
         if (h) {
             waited.push_back({pid, parentPid, std::move(h)});
         } else if (gone) {
-            LogGraceful({pid, parentPid, {}}, nb::Os().MonotonicMs() - started, orphan);
+            LogGraceful({pid, parentPid, {}}, nb::Processes().MonotonicMs() - started, orphan);
             ++ended;
         } else {
             ended += Force(pid, L"cannot-wait", orphan);
@@ -77,7 +77,7 @@ struct GracefulStop {
 
 bool SnapshotServers(std::vector<nb::ProcessEntry>* servers) {
     std::vector<nb::ProcessEntry> all;
-    if (!nb::Os().SnapshotProcesses(all)) return false;
+    if (!nb::Processes().SnapshotProcesses(all)) return false;
     for (const nb::ProcessEntry& p : all)
         if (p.exeName == layout::kServerExe) servers->push_back(p);
     return true;
@@ -96,7 +96,7 @@ std::vector<const nb::ProcessEntry*> SignalServers(const std::vector<nb::Process
                                                    GracefulStop& stop) {
     std::vector<const nb::ProcessEntry*> others;
     for (const nb::ProcessEntry& p : servers) {
-        if (nb::Os().SetNamedEvent(ShutdownEventName(p.pid)))
+        if (nb::Processes().SetNamedEvent(ShutdownEventName(p.pid)))
             stop.Wait(p.pid, 0);
         else
             others.push_back(&p);
@@ -122,20 +122,19 @@ void WaitForChildrenForceOthers(const std::vector<const nb::ProcessEntry*>& othe
 // Waits for all of them together, at most ms from the start, noting each one's end as it comes;
 // then ends whatever still runs.
 void WaitTogetherThenForce(GracefulStop& stop, uint32_t ms) {
-    nb::IPlatform& os = nb::Os();
     std::vector<Waited>& waited = stop.waited;
     while (!waited.empty()) {
-        uint64_t now = os.MonotonicMs();
+        uint64_t now = nb::Processes().MonotonicMs();
         if (now - stop.started >= ms) break;
         std::vector<nb::ProcessRef> handles;
         for (const Waited& w : waited) handles.push_back(w.process.Get());
-        int i = os.WaitAnyProcessEnd(handles, static_cast<uint32_t>(ms - (now - stop.started)));
+        int i = nb::Processes().WaitAnyProcessEnd(handles, static_cast<uint32_t>(ms - (now - stop.started)));
         if (i < 0 || static_cast<std::size_t>(i) >= waited.size()) break;
-        LogGraceful(waited[static_cast<std::size_t>(i)], os.MonotonicMs() - stop.started, stop.orphan);
+        LogGraceful(waited[static_cast<std::size_t>(i)], nb::Processes().MonotonicMs() - stop.started, stop.orphan);
         ++stop.ended;
         waited.erase(waited.begin() + i);
     }
-    const wchar_t* reason = os.MonotonicMs() - stop.started >= ms ? L"timeout" : L"wait-failed";
+    const wchar_t* reason = nb::Processes().MonotonicMs() - stop.started >= ms ? L"timeout" : L"wait-failed";
     for (const Waited& w : waited) stop.ended += Force(w.pid, reason, stop.orphan);
 }
 
@@ -150,7 +149,7 @@ int Stop(const std::vector<nb::ProcessEntry>& servers, uint32_t gracefulMs, bool
         return ended;
     }
     GracefulStop stop;
-    stop.started = nb::Os().MonotonicMs();
+    stop.started = nb::Processes().MonotonicMs();
     stop.orphan = orphan;
     WaitForChildrenForceOthers(SignalServers(servers, stop), stop);
     WaitTogetherThenForce(stop, BoundedStopMs(gracefulMs));
@@ -172,12 +171,12 @@ bool AnyServerRunning() {
 
 int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
     std::vector<nb::ProcessEntry> all;
-    if (!nb::Os().SnapshotProcesses(all)) return 0;
+    if (!nb::Processes().SnapshotProcesses(all)) return 0;
     const std::wstring wanted = PathKey(serverExe);
     std::vector<nb::ProcessEntry> ours;
     for (const nb::ProcessEntry& p : all) {
         std::wstring image;
-        if (p.exeName == layout::kServerExe && nb::Os().ProcessImagePath(p.pid, image) &&
+        if (p.exeName == layout::kServerExe && nb::Processes().ProcessImagePath(p.pid, image) &&
             PathKey(image) == wanted)
             ours.push_back(p);
     }

@@ -2,6 +2,9 @@
 #include "supervisor/health_check.h"
 
 #include "base/supervision_log.h"
+#include "platform/processes.h"
+#include "platform/sockets.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 
 namespace {
@@ -34,24 +37,22 @@ void CHealthCheck::Begin(nb::WindowId hwnd) {
 
 CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port, uint64_t launchMs) {
     if (!On() || m_socket) return Outcome::Pending;
-    nb::IPlatform& os = nb::Os();
     m_pid = pid;
     m_port = port;
     m_launchMs = launchMs;
     m_answer.clear();
-    m_startedMs = os.MonotonicMs();
+    m_startedMs = nb::Processes().MonotonicMs();
     nb::SocketRef s = 0;
-    if (!os.BeginConnect(m_hWnd, WM_HEALTH_SOCKET, "127.0.0.1", static_cast<uint16_t>(port), &s))
+    if (!nb::Sockets().BeginConnect(m_hWnd, WM_HEALTH_SOCKET, "127.0.0.1", static_cast<uint16_t>(port), &s))
         return Finish(kRefused);
     m_socket.Reset(s);
-    os.StartTimer(m_hWnd, TIMER_HEALTH_TIMEOUT, m_timeout);
+    nb::Windows().StartTimer(m_hWnd, TIMER_HEALTH_TIMEOUT, m_timeout);
     return Outcome::Pending;
 }
 
 CHealthCheck::Outcome CHealthCheck::OnSocket(std::uintptr_t wp, std::intptr_t lp) {
     // Events of a check already ended may still be queued.
     if (!m_socket || wp != m_socket.Get()) return Outcome::Pending;
-    nb::IPlatform& os = nb::Os();
     const uint32_t event = static_cast<uint32_t>(lp) & 0xFFFF;
     const uint32_t error = (static_cast<uint32_t>(lp) >> 16) & 0xFFFF;
     if (event == FD_CONNECT) {
@@ -59,14 +60,14 @@ CHealthCheck::Outcome CHealthCheck::OnSocket(std::uintptr_t wp, std::intptr_t lp
         const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" +
                                     std::to_string(m_port) + "\r\n\r\n";
         // A few dozen bytes on a new connection: the send buffer takes them at once.
-        if (os.SocketSend(m_socket.Get(), request) != static_cast<int>(request.size()))
+        if (nb::Sockets().SocketSend(m_socket.Get(), request) != static_cast<int>(request.size()))
             return Finish(kNoStatus);
         return Outcome::Pending;
     }
     if (event != FD_READ && event != FD_CLOSE) return Outcome::Pending;
     bool closed = event == FD_CLOSE;
     while (m_answer.size() < kAnswerBytes) {
-        int n = os.SocketReceive(m_socket.Get(), m_answer, kAnswerBytes - m_answer.size());
+        int n = nb::Sockets().SocketReceive(m_socket.Get(), m_answer, kAnswerBytes - m_answer.size());
         if (n <= 0) {
             closed = closed || n == 0;
             break;
@@ -85,12 +86,12 @@ CHealthCheck::Outcome CHealthCheck::OnTimeout() {
 void CHealthCheck::Drop() {
     if (!m_socket) return;
     m_socket.Reset();
-    nb::Os().StopTimer(m_hWnd, TIMER_HEALTH_TIMEOUT);
+    nb::Windows().StopTimer(m_hWnd, TIMER_HEALTH_TIMEOUT);
 }
 
 CHealthCheck::Outcome CHealthCheck::Finish(const wchar_t* failure) {
     Drop();
-    const uint64_t ms = nb::Os().MonotonicMs() - m_startedMs;
+    const uint64_t ms = nb::Processes().MonotonicMs() - m_startedMs;
     if (failure == nullptr) {
         if (!m_healthySaid) slog::Write("health-ok", {{"pid", m_pid}, {"port", m_port}, {"ms", ms}});
         m_healthySaid = true;
@@ -118,11 +119,11 @@ void CHealthCheck::Reset() {
 }
 
 void CHealthCheck::Rearm() {
-    if (On()) nb::Os().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
+    if (On()) nb::Windows().StartTimer(m_hWnd, TIMER_HEALTH, m_interval);
 }
 
 void CHealthCheck::Stop() {
     if (!On()) return;
     Drop();
-    nb::Os().StopTimer(m_hWnd, TIMER_HEALTH);
+    nb::Windows().StopTimer(m_hWnd, TIMER_HEALTH);
 }

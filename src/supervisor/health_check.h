@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/sockets.h"
+
 
 // Whether an answer begins with an HTTP status line ("HTTP/1.x NNN"), whatever its code:
 // an error page means the server answers.

@@ -5,6 +5,10 @@
 #include "base/layout.h"
 #include "base/settings.h"
 #include "base/supervision_log.h"
+#include "platform/processes.h"
+#include "platform/shell.h"
+#include "platform/sockets.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 #include "maintenance/maintenance.h"
 #include "server/php_ini.h"
@@ -69,9 +73,9 @@ CMainDlg::~CMainDlg() = default;
 
 int CMainDlg::GetHomeDir(std::wstring& home) {
     std::wstring module;
-    if (!nb::Os().ModulePath(module, layout::kHomeChars)) return 0;
+    if (!nb::Processes().ModulePath(module, layout::kHomeChars)) return 0;
     home = HomeFromModulePath(module);
-    if (m_debug != 0) nb::Os().MsgBox(0, home, L"CMainDlg::GetHomeDir", MB_OK);
+    if (m_debug != 0) nb::Windows().MsgBox(0, home, L"CMainDlg::GetHomeDir", MB_OK);
     return 1;
 }
 
@@ -103,12 +107,12 @@ void CMainDlg::LogStart() {
 
 uint32_t CMainDlg::WaitTime() const { return settings::ReadInt(m_app, settings::kWaitTime); }
 
-void CMainDlg::Pause() { nb::Os().SleepMs(WaitTime()); }
+void CMainDlg::Pause() { nb::Processes().SleepMs(WaitTime()); }
 
 bool CMainDlg::ServerRunning(uint32_t* exitCode, bool* known) const {
     nb::ProcessRef h = m_apache.Process();
     uint32_t code = 0;
-    bool queried = h != 0 && nb::Os().QueryExitCode(h, &code);
+    bool queried = h != 0 && nb::Processes().QueryExitCode(h, &code);
     if (exitCode != nullptr) *exitCode = code;
     if (known != nullptr) *known = queried;
     return queried && code == STILL_ACTIVE;
@@ -116,9 +120,8 @@ bool CMainDlg::ServerRunning(uint32_t* exitCode, bool* known) const {
 
 bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    nb::IPlatform& os = nb::Os();
     SetTrayIcon(NIM_ADD, IDI_STOPPED);
-    os.MakeTopmost(m_hWnd);
+    nb::Windows().MakeTopmost(m_hWnd);
 
     // A server of this home left running by a supervisor that was ended from outside holds
     // the port and the application's data: it goes before the port is probed.
@@ -126,42 +129,41 @@ bool CMainDlg::OnInitDialog() {
     if (!m_apache.Start()) {
         m_exitReason = L"start-failed";
         Shutdown();  // Start has told the user already
-        os.EndProcess(kStartFailedExitCode);
+        nb::Processes().EndProcess(kStartFailedExitCode);
         return false;
     }
     if (!WaitForServer()) {
         slog::Write("server-failed", {{"reason", supervisor_text::kNotReady},
                                       {"port", m_apache.Port()}, {"attempts", kReadinessAttempts}});
-        m_apache.ExplainFailure(os.MonotonicMs() - m_apache.LaunchMs());
+        m_apache.ExplainFailure(nb::Processes().MonotonicMs() - m_apache.LaunchMs());
         m_exitReason = L"not-ready";
         Shutdown();
-        os.MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
-        os.EndProcess(kStartFailedExitCode);
+        nb::Windows().MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
+        nb::Processes().EndProcess(kStartFailedExitCode);
         return false;
     }
     Pause();
     OpenBrowser();
     Pause();
     OnBackup(0);
-    for (TimerEntry& t : m_timers) t.id = os.StartTimer(m_hWnd, t.id, t.interval);
+    for (TimerEntry& t : m_timers) t.id = nb::Windows().StartTimer(m_hWnd, t.id, t.interval);
     m_health.Begin(m_hWnd);
     return true;
 }
 
 bool CMainDlg::WaitForServer() {
-    nb::IPlatform& os = nb::Os();
     uint16_t granted = 0;
-    os.SocketsStartup(SOCKETS_VERSION_2_0, &granted);
+    nb::Sockets().SocketsStartup(SOCKETS_VERSION_2_0, &granted);
     // A fresh socket per attempt: a socket whose connect failed may not be reused.
     int attemptsLeft = kReadinessAttempts;
     for (;;) {
-        if (os.TryConnect("127.0.0.1", static_cast<uint16_t>(m_apache.Port()))) break;
+        if (nb::Sockets().TryConnect("127.0.0.1", static_cast<uint16_t>(m_apache.Port()))) break;
         Pause();
         if (--attemptsLeft == 0) break;
     }
     if (attemptsLeft > 0)
         slog::Write("server-ready", {{"port", m_apache.Port()},
-                                     {"ms", os.MonotonicMs() - m_apache.LaunchMs()},
+                                     {"ms", nb::Processes().MonotonicMs() - m_apache.LaunchMs()},
                                      {"attempts", kReadinessAttempts - attemptsLeft + 1}});
     return attemptsLeft > 0;
 }
@@ -174,9 +176,9 @@ bool CMainDlg::OpenBrowser() {
     for (int check = 0; check < kBrowserChecks; ++check) {
         if (ServerRunning()) {
             std::wstring url = StartUrl();
-            nb::Os().OpenUrl(url);
+            nb::Shell().OpenUrl(url);
             slog::Write("browser", {{"url", url}});
-            if (m_debug != 0) nb::Os().MsgBox(m_hWnd, url, L"url", MB_OK);
+            if (m_debug != 0) nb::Windows().MsgBox(m_hWnd, url, L"url", MB_OK);
             return true;
         }
         Pause();
@@ -201,14 +203,14 @@ void CMainDlg::Shutdown(StopOrder order, uint32_t atMostMs) {
 }
 
 void CMainDlg::StopTimers() {
-    nb::Os().StopTimer(m_hWnd, m_timers[0].id);
-    nb::Os().StopTimer(m_hWnd, m_timers[1].id);
+    nb::Windows().StopTimer(m_hWnd, m_timers[0].id);
+    nb::Windows().StopTimer(m_hWnd, m_timers[1].id);
     m_health.Stop();  // a check that failed now would restart the server
 }
 
 void CMainDlg::RemoveTrayIcon() {
-    nb::Os().NotifyIcon(NIM_DELETE, m_nid);
-    if (m_trayMissing) nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
+    nb::Windows().NotifyIcon(NIM_DELETE, m_nid);
+    if (m_trayMissing) nb::Windows().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
 }
 
 std::intptr_t CMainDlg::OnTimer(std::uintptr_t id, std::intptr_t lp) {
@@ -232,7 +234,7 @@ void CMainDlg::OnMonitorTick() {
     if (m_restarting || m_shutDown || m_sessionEnding) return;
     uint32_t code = 0;
     bool known = false;
-    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.LaunchMs();
+    const uint64_t ranMs = nb::Processes().MonotonicMs() - m_apache.LaunchMs();
     if (ServerRunning(&code, &known)) {
         SetTrayIcon(NIM_MODIFY, IDI_RUNNING);
         if (m_crashLoop.Running(ranMs)) slog::Write("crash-loop-over", {{"ran_ms", ranMs}});
@@ -264,7 +266,7 @@ void CMainDlg::NoteFailure(const std::wstring& code, const std::wstring& meaning
     balloon.info = CrashLoopBalloonText(m_home, m_lastSaid);
     balloon.infoTitle = names::kProduct;
     balloon.infoFlags = NIIF_WARNING;
-    nb::Os().NotifyIcon(NIM_MODIFY, balloon);
+    nb::Windows().NotifyIcon(NIM_MODIFY, balloon);
 }
 
 void CMainDlg::OnHealthTick() {
@@ -276,7 +278,7 @@ void CMainDlg::OnHealthTick() {
 void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
     if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown || m_sessionEnding)
         return;
-    const uint64_t ranMs = nb::Os().MonotonicMs() - m_apache.LaunchMs();
+    const uint64_t ranMs = nb::Processes().MonotonicMs() - m_apache.LaunchMs();
     slog::Write("server-hung", {{"pid", m_apache.ProcessId()}, {"port", m_apache.Port()},
                                 {"failures", m_health.Failures()}, {"last", m_health.LastFailure()},
                                 {"ran_ms", ranMs}});
@@ -296,7 +298,7 @@ void CMainDlg::RestartServer() {
     // the session may end, or begin to, in the middle of a restart.
     SetTrayIcon(NIM_MODIFY, IDI_STOPPED);
     if (m_shutDown || m_sessionEnding) return;
-    nb::Os().SleepMs(kRestartPause);
+    nb::Processes().SleepMs(kRestartPause);
     m_restarting = true;
     m_health.Reset();
     if (m_apache.Restart([this] { return !m_shutDown && !m_sessionEnding; })) m_endNoted = false;
@@ -304,7 +306,7 @@ void CMainDlg::RestartServer() {
     m_restarting = false;
 }
 
-void CMainDlg::OnShow() { nb::Os().ShowWin(m_hWnd, SW_SHOW); }
+void CMainDlg::OnShow() { nb::Windows().ShowWin(m_hWnd, SW_SHOW); }
 
 void CMainDlg::OnBackup(int notify) { RunBackup(m_home, m_hWnd, notify, m_debug != 0); }
 
@@ -335,24 +337,21 @@ bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
 }
 
 std::intptr_t CMainDlg::OnCreate(std::uintptr_t wp, std::intptr_t lp) {
-    m_taskbarCreated = nb::Os().RegisterMessage(names::kTaskbarCreated);
+    m_taskbarCreated = nb::Windows().RegisterMessage(names::kTaskbarCreated);
     // An elevated program gets it from the (unelevated) taskbar only when let through.
-    if (m_taskbarCreated != 0) nb::Os().AllowMessageFromBelow(m_hWnd, m_taskbarCreated);
+    if (m_taskbarCreated != 0) nb::Windows().AllowMessageFromBelow(m_hWnd, m_taskbarCreated);
     return Default(WM_CREATE, wp, lp);
 }
 
 std::intptr_t CMainDlg::OnTrayCallback(std::uintptr_t wp, std::intptr_t lp) {
-    int x = 0, y = 0;
-    nb::Os().CursorPos(&x, &y);
     if (lp == WM_LBUTTONDBLCLK) {
         OpenBrowser();
     } else if (lp == WM_RBUTTONDOWN) {
-        nb::Os().BringToForeground(m_hWnd);  // else the menu does not close on a click elsewhere
         // The chosen item's command is posted before the WM_NULL below: until that comes, a
         // command is the menu's (for the log's exit reason).
         m_menuCommandPending = true;
-        nb::Os().TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, m_hWnd);
-        nb::Os().PostMsg(m_hWnd, WM_NULL, 0, 0);
+        nb::Windows().TrackTrayMenu(IDR_TRAYMENU, m_hWnd);
+        nb::Windows().PostMsg(m_hWnd, WM_NULL, 0, 0);
     }
     return Default(WM_TRAY_CALLBACK, wp, lp);
 }

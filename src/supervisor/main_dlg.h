@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/framework.h"
+#include "platform/windowing.h"
 #include "server/apache_control.h"
 #include "supervisor/crash_loop.h"
 #include "supervisor/health_check.h"

@@ -3,6 +3,8 @@
 #include "supervisor/main_dlg.h"
 
 #include "base/supervision_log.h"
+#include "platform/dialogs.h"
+#include "platform/windowing.h"
 
 namespace {
 // Windows gives a program about 5 s after WM_ENDSESSION before it ends it (or asks the user
@@ -22,8 +24,8 @@ std::intptr_t CMainDlg::OnEndSession(std::uintptr_t ending, std::intptr_t lp) {
         Shutdown(StopOrder::TimersFirst, kSessionEndStopMs);
         // Where the system lets the process live on, it ends as after Exit (Shutdown then does
         // nothing more).
-        nb::WindowId owner = nb::Os().OwnerOf(m_hWnd);
-        if (owner != 0) nb::Os().EndModal(owner, IDOK);
+        nb::WindowId owner = nb::Windows().OwnerOf(m_hWnd);
+        if (owner != 0) nb::Dialogs().EndModal(owner, IDOK);
     }
     return Default(WM_ENDSESSION, ending, lp);
 }

@@ -5,6 +5,7 @@
 #include "supervisor/main_dlg.h"
 
 #include "base/supervision_log.h"
+#include "platform/windowing.h"
 #include "resources/resource.h"
 
 namespace {
@@ -20,14 +21,13 @@ void CMainDlg::SetTrayIcon(uint32_t operation, int iconId) {
     m_nid.uCallbackMessage = WM_TRAY_CALLBACK;
     m_nid.iconId = iconId;
     m_nid.tip = supervisor_text::kTip;
-    nb::IPlatform& os = nb::Os();
-    if (os.NotifyIcon(operation, m_nid)) {
+    if (nb::Windows().NotifyIcon(operation, m_nid)) {
         if (operation == NIM_ADD) NoteTrayShown();
         return;
     }
     if (operation == NIM_DELETE) return;
     NoteTrayMissing(operation == NIM_ADD ? L"add" : L"modify");
-    if (operation == NIM_MODIFY && os.NotifyIcon(NIM_ADD, m_nid)) NoteTrayShown();
+    if (operation == NIM_MODIFY && nb::Windows().NotifyIcon(NIM_ADD, m_nid)) NoteTrayShown();
 }
 
 void CMainDlg::NoteTrayMissing(const wchar_t* operation) {
@@ -35,23 +35,23 @@ void CMainDlg::NoteTrayMissing(const wchar_t* operation) {
     m_trayMissing = true;
     m_trayRetries = 0;
     slog::Write("tray-failed", {{"op", operation}});
-    nb::Os().StartTimer(m_hWnd, TIMER_TRAY_RETRY, kTrayRetryMs);
+    nb::Windows().StartTimer(m_hWnd, TIMER_TRAY_RETRY, kTrayRetryMs);
 }
 
 void CMainDlg::NoteTrayShown() {
     if (!m_trayMissing) return;
     m_trayMissing = false;
-    nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
+    nb::Windows().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
     slog::Write("tray-added", {{"retries", m_trayRetries}});
 }
 
 void CMainDlg::RetryTrayIcon() {
     if (!m_trayMissing || m_shutDown) return;
     ++m_trayRetries;
-    if (nb::Os().NotifyIcon(NIM_ADD, m_nid)) {
+    if (nb::Windows().NotifyIcon(NIM_ADD, m_nid)) {
         NoteTrayShown();
     } else if (m_trayRetries >= kTrayRetries) {
         // From here on only TaskbarCreated (a taskbar that starts at last) adds it.
-        nb::Os().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
+        nb::Windows().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
     }
 }

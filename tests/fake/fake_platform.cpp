@@ -548,11 +548,6 @@ int FakePlatform::NotifyIcon(uint32_t op, const nb::NotifyIconRecord& r) {
     return 1;
 }
 
-void FakePlatform::CursorPos(int* x, int* y) {
-    *x = 10;
-    *y = 20;
-}
-
 int FakePlatform::AllowForegroundTo(nb::WindowId hwnd) {
     auto it = windowPids.find(hwnd);
     Log("AllowForeground " + std::to_string(it == windowPids.end() ? 4242 : it->second));
@@ -564,12 +559,12 @@ int FakePlatform::AllowMessageFromBelow(nb::WindowId hwnd, uint32_t msg) {
     return 1;
 }
 
-void FakePlatform::BringToForeground(nb::WindowId hwnd) { Log("SetForeground " + Hex(hwnd)); }
-
-int FakePlatform::TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
-                            nb::WindowId owner) {
-    Log("TrackMenu " + std::to_string(menuId) + " " + std::to_string(subMenu) + " " +
-        Hex(flags) + " " + std::to_string(x) + "," + std::to_string(y) + " " + Hex(owner));
+// As the system does it: the owner to the foreground, then the first submenu tracked with the
+// right button at the cursor, which stands at 10,20.
+int FakePlatform::TrackTrayMenu(int menuId, nb::WindowId owner) {
+    Log("SetForeground " + Hex(owner));
+    Log("TrackMenu " + std::to_string(menuId) + " 0 " + Hex(TPM_RIGHTBUTTON) + " 10,20 " +
+        Hex(owner));
     if (onMenu) onMenu();
     return 1;
 }
@@ -602,8 +597,7 @@ void FakePlatform::SetWindowIcons(nb::WindowId hwnd, int iconId) {
 }
 
 void FakePlatform::RemoveAppWindowStyle(nb::WindowId hwnd) { Log("NoAppWindow " + Hex(hwnd)); }
-int FakePlatform::IsMinimized(nb::WindowId) { return 0; }
-void FakePlatform::PaintCentredIcon(nb::WindowId hwnd, int) { Log("PaintIcon " + Hex(hwnd)); }
+int FakePlatform::PaintIconIfMinimized(nb::WindowId, int) { return 0; }
 std::intptr_t FakePlatform::IconHandle(int iconId) { return 0x9000 + iconId; }
 
 nb::WindowId FakePlatform::NewWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) {

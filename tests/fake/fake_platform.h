@@ -18,10 +18,15 @@ std::string U8(const std::wstring& w);
 std::wstring W(const std::string& utf8);
 std::string Hex(std::uintptr_t v);
 
-class FakePlatform : public nb::IPlatform {
+class FakePlatform : public nb::IFiles,
+                     public nb::IProcesses,
+                     public nb::ISockets,
+                     public nb::IWindows,
+                     public nb::IDialogs,
+                     public nb::IShell {
 public:
     FakePlatform();   // installs itself as the platform
-    ~FakePlatform() override;
+    ~FakePlatform();
 
     // --- what happened ---------------------------------------------------------------------
     std::vector<std::string> calls;
@@ -152,7 +157,7 @@ public:
     std::vector<std::wstring> ListTexts(nb::WindowId list) const;
     void Select(nb::WindowId list, std::initializer_list<int> rows);
 
-    // --- IPlatform ---------------------------------------------------------------------------
+    // --- the door's roles -----------------------------------------------------------------------
     int ModulePath(std::wstring& out, std::size_t maxChars) override;
     int CurrentDirectory(std::wstring& out, std::size_t bufChars) override;
     int InitCommonControls(uint32_t icc) override;
@@ -218,10 +223,7 @@ public:
     int AllowForegroundTo(nb::WindowId hwnd) override;
     int AllowMessageFromBelow(nb::WindowId hwnd, uint32_t msg) override;
     int NotifyIcon(uint32_t op, const nb::NotifyIconRecord& record) override;
-    void CursorPos(int* x, int* y) override;
-    void BringToForeground(nb::WindowId hwnd) override;
-    int TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
-                  nb::WindowId owner) override;
+    int TrackTrayMenu(int menuId, nb::WindowId owner) override;
     int OpenUrl(const std::wstring& url) override;
     nb::IconRef ShellSmallIcon(const std::wstring& path) override;
     void DestroyIconRef(nb::IconRef icon) override;
@@ -229,8 +231,7 @@ public:
     std::wstring LoadStringResource(uint32_t id) override;
     void SetWindowIcons(nb::WindowId hwnd, int iconId) override;
     void RemoveAppWindowStyle(nb::WindowId hwnd) override;
-    int IsMinimized(nb::WindowId hwnd) override;
-    void PaintCentredIcon(nb::WindowId hwnd, int iconId) override;
+    int PaintIconIfMinimized(nb::WindowId hwnd, int iconId) override;
     std::intptr_t IconHandle(int iconId) override;
     nb::WindowId CreateDialogWindow(int templateId, nb::WindowId owner, nb::IMessageTarget* self) override;
     std::intptr_t RunModalDialog(int templateId, nb::WindowId owner, nb::IMessageTarget* self) override;

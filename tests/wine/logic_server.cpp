@@ -134,7 +134,7 @@ START_TEST(start_serves_the_page_from_a_laid_out_home) {
 }
 
 START_TEST(terminate_matches_the_exact_name) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     App();
     // Two copies named httpd.exe, and two names that only look like it.
     const wchar_t* names[] = {L"a\\httpd.exe", L"b\\httpd.exe", L"c\\HTTPD.EXE", L"d\\httpd2.exe"};
@@ -161,7 +161,7 @@ START_TEST(terminate_matches_the_exact_name) {
 }
 
 START_TEST(execute_runs_hidden_from_the_driveless_program_folder) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     (void)os;
     std::wstring folder = TestFolder();
     std::wstring driveless = folder.substr(2);  // "\..." without "C:"

@@ -50,7 +50,7 @@ const Event* WaitFor(WORD event) {
 }  // namespace
 
 START_TEST(async_connect) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     uint16_t granted = 0;
     os.SocketsStartup(0x0002, &granted);
     HWND window = MessageWindow();

@@ -330,7 +330,7 @@ START_TEST(modal_nesting) {
 }
 
 START_TEST(host_window_helpers) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     Probe host(IDD_HOSTDLG);
     Probe sup(IDD_MAINDLG);
     host.Create(0);
@@ -384,10 +384,10 @@ START_TEST(host_window_helpers) {
     ok(::GetWindowLongW(H(s), GWL_EXSTYLE) & WS_EX_TOPMOST, "the supervisor should be topmost\n");
     ok(!::IsWindowVisible(H(s)), "making it topmost should not show it\n");
 
-    ok(os.IsMinimized(s) == 0, "not minimized expected\n");
+    ok(os.PaintIconIfMinimized(s, IDI_PROGRAM) == 0, "not minimized: nothing painted expected\n");
     ::ShowWindow(H(s), SW_MINIMIZE);
-    ok(os.IsMinimized(s) == 1, "minimized expected\n");
     ::UpdateWindow(H(s));
+    ok(os.PaintIconIfMinimized(s, IDI_PROGRAM) == 1, "minimized: the icon painted expected\n");
 
     ok(os.StartTimer(s, 7, 20) == 7, "SetTimer should return the id\n");
     ok(os.StopTimer(s, 7) == 1 && os.StopTimer(s, 7) == 0, "the timer should stop once\n");
@@ -398,7 +398,7 @@ START_TEST(host_window_helpers) {
 }
 
 START_TEST(string_resources) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring about = os.LoadStringResource(IDS_ABOUTBOX);
     ok(about == L"\u60c5\u5831(&A)...", "string 101 expected, got %s\n", wt::Esc(about).c_str());
     std::wstring sockets = os.LoadStringResource(IDS_SOCKETS_INIT_FAILED);

@@ -210,7 +210,7 @@ START_TEST(settings_reads) {
     fx::WriteBytes(ini,
                    "[httpd]\r\ndefault_port=28000\r\ndefault_address=0.0.0.0\r\n"
                    "debug=-1\r\n[nbmonitor]\r\nwait_time=abc\r\n");
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     ok(os.ProfileInt(L"httpd", L"default_port", 27142, ini.c_str()) == 28000,
        "28000 expected, got %u\n", os.ProfileInt(L"httpd", L"default_port", 27142, ini.c_str()));
     ok(os.ProfileInt(L"httpd", L"debug", 0, ini.c_str()) == 0xFFFFFFFFu,
@@ -229,7 +229,7 @@ START_TEST(settings_reads) {
 }
 
 START_TEST(environment) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring self = fx::SelfPath();
     std::wstring module;
     ok(os.ModulePath(module, 255) == 1 && module == self.substr(0, 255),

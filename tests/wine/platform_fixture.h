@@ -10,7 +10,7 @@
 
 namespace fx {
 
-// The Win32 platform, installed as nb::Os() for the framework code the tests drive.
+// The Win32 platform, installed in every role for the framework code the tests drive.
 nb::win::Win32Platform& Os();
 
 std::wstring SelfPath();

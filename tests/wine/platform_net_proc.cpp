@@ -43,7 +43,7 @@ const char* ProbeName(nb::ProbeResult r) {
 }  // namespace
 
 START_TEST(sockets) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     uint16_t granted = 0;
     os.SocketsStartup(0x0002, &granted);
     Listener held;
@@ -99,7 +99,7 @@ bool InSnapshot(uint32_t pid, std::wstring* name) {
 }  // namespace
 
 START_TEST(process_exit_code) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring cmd = Quoted(fx::SelfPath()) + L" --child exit 7";
     const std::wstring original = cmd;
     nb::ProcessRef p = 0;
@@ -122,7 +122,7 @@ START_TEST(process_exit_code) {
 }
 
 START_TEST(process_hidden_and_folder) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring cmd = Quoted(fx::SelfPath()) + L" --child hidden";
     nb::ProcessRef p = 0;
     uint32_t pid = 0, code = 0;
@@ -149,7 +149,7 @@ START_TEST(process_hidden_and_folder) {
 }
 
 START_TEST(process_output_through_a_pipe) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     // An inheritable handle of this process that is not the pipe: the child must not get it.
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE other = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
@@ -171,7 +171,7 @@ START_TEST(process_output_through_a_pipe) {
 }
 
 START_TEST(process_failure_leaves_outputs) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring cmd = L"C:\\nimbara\\\\bin\\no-such-httpd.exe";
     nb::ProcessRef p = 0xDEAD;
     uint32_t pid = 0xBEEF;
@@ -182,7 +182,7 @@ START_TEST(process_failure_leaves_outputs) {
 }
 
 START_TEST(process_snapshot_and_terminate) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     // Two copies of this program, named as the server and as its upper-case variant: the
     // snapshot must give each its name as on disk, since termination matches it exactly.
     std::wstring lower = fx::NewFolder(L"lower") + L"\\httpd.exe";
@@ -227,7 +227,7 @@ START_TEST(process_snapshot_and_terminate) {
 }
 
 START_TEST(process_graceful_stop_operations) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     nb::ProcessRef p1 = 0, p2 = 0;
     uint32_t id1 = 0, id2 = 0;
     std::wstring cmd1 = Quoted(fx::SelfPath()) + L" --child wait";

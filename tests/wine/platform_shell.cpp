@@ -55,7 +55,7 @@ START_TEST(collapse_separators) {
 }
 
 START_TEST(shell_small_icon) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     std::wstring dir = fx::NewFolder(L"icons");
     fx::WriteBytes(dir + L"\\20260101.zip", "zip");
     fx::NewFolder(L"icons\\20260102");
@@ -88,7 +88,7 @@ START_TEST(shell_small_icon) {
 }
 
 START_TEST(image_list_and_list_view) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     os.InitCommonControls(ICC_WIN95_CLASSES);
     Plain dlg(IDD_RESTOREDLG);
     ok(dlg.Create(0), "the restore template should make a window, error %lu\n", ::GetLastError());
@@ -177,11 +177,10 @@ void CALLBACK PressKeys(HWND, UINT, UINT_PTR id, DWORD) {
 }  // namespace
 
 START_TEST(tray_menu_tracking) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     Plain owner(IDD_MAINDLG);
     owner.Create(0);
     if (owner.GetSafeHwnd() == 0) return;
-    os.BringToForeground(owner.GetSafeHwnd());
 
     struct {
         WPARAM keys[3];
@@ -198,9 +197,7 @@ START_TEST(tray_menu_tracking) {
         g_keyCount = c.count;
         g_keyTarget = H(owner.GetSafeHwnd());
         ::SetTimer(nullptr, 0, 200, &PressKeys);
-        int x = 0, y = 0;
-        os.CursorPos(&x, &y);
-        os.TrackMenu(IDR_TRAYMENU, 0, TPM_RIGHTBUTTON, x, y, owner.GetSafeHwnd());
+        os.TrackTrayMenu(IDR_TRAYMENU, owner.GetSafeHwnd());
         os.PostMsg(owner.GetSafeHwnd(), WM_NULL, 0, 0);
         fx::Pump(300);
         if (c.command != 0)
@@ -212,13 +209,13 @@ START_TEST(tray_menu_tracking) {
             ok(owner.commands.empty(), "a dismissed menu should send nothing, got %u\n",
                unsigned(owner.commands.size()));
     }
-    ok(os.TrackMenu(999, 0, TPM_RIGHTBUTTON, 0, 0, owner.GetSafeHwnd()) == 0,
+    ok(os.TrackTrayMenu(999, owner.GetSafeHwnd()) == 0,
        "a missing menu should fail\n");
     owner.DestroyWindow();
 }
 
 START_TEST(notification_icon) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     Plain sup(IDD_MAINDLG);
     sup.Create(0);
     if (sup.GetSafeHwnd() == 0) return;

@@ -33,7 +33,7 @@ START_TEST(error_mode) {
 }
 
 START_TEST(wildcard_bind_and_connect_option) {
-    nb::IPlatform& os = fx::Os();
+    nb::win::Win32Platform& os = fx::Os();
     uint16_t granted = 0;
     os.SocketsStartup(0x0002, &granted);
     for (int family : {AF_INET, AF_INET6}) {

@@ -215,11 +215,11 @@ void LeaveModal(HWND hwnd, HWND ownerTop, OwnerDisabled& ownerOff) {
 
 }  // namespace
 
-WindowId Win32Platform::CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) {
+WindowId Win32Dialogs::CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) {
     return W(CreateBound(templateId, H(owner), self, nullptr));
 }
 
-std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) {
+std::intptr_t Win32Dialogs::RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) {
     HWND ownerTop = TopLevelOwner(H(owner));
     OwnerDisabled ownerOff(ownerTop);
     ModalState state;
@@ -230,7 +230,7 @@ std::intptr_t Win32Platform::RunModalDialog(int templateId, WindowId owner, IMes
     return state.result;
 }
 
-void Win32Platform::EndModal(WindowId hwnd, std::intptr_t result) {
+void Win32Dialogs::EndModal(WindowId hwnd, std::intptr_t result) {
     Binding* b = Find(H(hwnd));
     if (b == nullptr || b->modal == nullptr) {
         ::ShowWindow(H(hwnd), SW_HIDE);
@@ -244,11 +244,11 @@ void Win32Platform::EndModal(WindowId hwnd, std::intptr_t result) {
     }
 }
 
-void Win32Platform::DestroyWin(WindowId hwnd) {
+void Win32Dialogs::DestroyWin(WindowId hwnd) {
     if (hwnd != 0 && ::IsWindow(H(hwnd))) ::DestroyWindow(H(hwnd));
 }
 
-std::intptr_t Win32Platform::DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
+std::intptr_t Win32Dialogs::DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                                          std::intptr_t lp) {
     Binding* b = Find(H(hwnd));
     if (b != nullptr && b->original != nullptr)

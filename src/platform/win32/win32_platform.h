@@ -1,5 +1,5 @@
-// nb::IPlatform over the real Win32 API: what nbmonitor.exe installs at start, and what the
-// Wine tests exercise.
+// The door (platform.h) over the real Win32 API, one class per role: what nbmonitor.exe
+// installs at start, and what the Wine tests exercise.
 #pragma once
 
 #include <map>
@@ -11,32 +11,14 @@
 namespace nb {
 namespace win {
 
-class Win32Platform : public IPlatform {
+class Win32Files : public IFiles {
 public:
-    Win32Platform();
-    ~Win32Platform() override;
-
-    // process and environment
-    int ModulePath(std::wstring& out, std::size_t maxChars) override;
-    int CurrentDirectory(std::wstring& out, std::size_t bufChars) override;
-    int InitCommonControls(uint32_t iccClasses) override;
-    int SocketsStartup(uint16_t version, uint16_t* granted) override;
-    void SocketsCleanup() override;
-    int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
-    void EndProcess(uint32_t exitCode) override;
-    void SleepMs(uint32_t ms) override;
-    uint32_t CurrentProcessId() override;
-    uint32_t AddErrorMode(uint32_t bits) override;
-    uint64_t MonotonicMs() override;
-    LocalTime Now() override;
-
     // settings
     uint32_t ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
                         const wchar_t* file) override;
     std::wstring ProfileString(const wchar_t* section, const wchar_t* key,
                                const wchar_t* defaultValue, const wchar_t* file,
                                std::size_t bufChars) override;
-
     // files
     int ReadWholeFile(const std::wstring& path, std::string& bytes) override;
     int ReplaceFileContent(const std::wstring& path, const std::string& bytes,
@@ -50,17 +32,20 @@ public:
     int RemoveFile(const std::wstring& path) override;
     int ListFolder(const std::wstring& pattern, std::vector<FindEntry>& out) override;
     int WideToAnsi(const std::wstring& text, std::string& out, std::size_t bufBytes) override;
+};
 
-    // sockets
-    ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
-    int WildcardBindFree(uint16_t port) override;
-    int TryConnect(const char* ipv4Address, uint16_t port) override;
-    int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
-                     SocketRef* socket) override;
-    int SocketSend(SocketRef socket, const std::string& bytes) override;
-    int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
-    void CloseSocket(SocketRef socket) override;
-
+class Win32Processes : public IProcesses {
+public:
+    // process and environment
+    int ModulePath(std::wstring& out, std::size_t maxChars) override;
+    int CurrentDirectory(std::wstring& out, std::size_t bufChars) override;
+    int CreateInstanceMutex(const std::wstring& name, bool* alreadyExisted) override;
+    void EndProcess(uint32_t exitCode) override;
+    void SleepMs(uint32_t ms) override;
+    uint32_t CurrentProcessId() override;
+    uint32_t AddErrorMode(uint32_t bits) override;
+    uint64_t MonotonicMs() override;
+    LocalTime Now() override;
     // processes
     int CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
                             ProcessRef* process, uint32_t* pid) override;
@@ -71,10 +56,28 @@ public:
     int SnapshotProcesses(std::vector<ProcessEntry>& out) override;
     int TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
     int SetNamedEvent(const std::wstring& name) override;
-    ProcessRef OpenProcessToWait(uint32_t pid, bool* gone) override;
+    ProcessRef OpenProcessToWait(uint32_t pid, bool* gone = nullptr) override;
     int ProcessImagePath(uint32_t pid, std::wstring& out) override;
     int WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, uint32_t ms) override;
+};
 
+class Win32Sockets : public ISockets {
+public:
+    int SocketsStartup(uint16_t version, uint16_t* granted) override;
+    void SocketsCleanup() override;
+    // sockets
+    ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) override;
+    int WildcardBindFree(uint16_t port) override;
+    int TryConnect(const char* ipv4Address, uint16_t port) override;
+    int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
+                     SocketRef* socket) override;
+    int SocketSend(SocketRef socket, const std::string& bytes) override;
+    int SocketReceive(SocketRef socket, std::string& bytes, std::size_t maxBytes) override;
+    void CloseSocket(SocketRef socket) override;
+};
+
+class Win32Windows : public IWindows {
+public:
     // windows, boxes, timers
     int MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,
                uint32_t style) override;
@@ -92,26 +95,28 @@ public:
     uint32_t RegisterMessage(const std::wstring& name) override;
     int AllowForegroundTo(WindowId hwnd) override;
     int AllowMessageFromBelow(WindowId hwnd, uint32_t msg) override;
-
     // shell
     int NotifyIcon(uint32_t operation, const NotifyIconRecord& record) override;
-    void CursorPos(int* x, int* y) override;
-    void BringToForeground(WindowId hwnd) override;
-    int TrackMenu(int menuId, int subMenu, uint32_t flags, int x, int y,
-                  WindowId owner) override;
-    int OpenUrl(const std::wstring& url) override;
-    IconRef ShellSmallIcon(const std::wstring& path) override;
-    void DestroyIconRef(IconRef icon) override;
-
+    int TrackTrayMenu(int menuId, WindowId owner) override;
     // host window details
     int AppendSystemMenuItem(WindowId hwnd, uint32_t id, const std::wstring& text) override;
     std::wstring LoadStringResource(uint32_t id) override;
     void SetWindowIcons(WindowId hwnd, int iconId) override;
     void RemoveAppWindowStyle(WindowId hwnd) override;
-    int IsMinimized(WindowId hwnd) override;
-    void PaintCentredIcon(WindowId hwnd, int iconId) override;
+    int PaintIconIfMinimized(WindowId hwnd, int iconId) override;
     std::intptr_t IconHandle(int iconId) override;
 
+private:
+    const std::wstring& AppTitle();
+    void* LoadedIcon(int iconId);  // HICON, shared, loaded once
+
+    std::wstring m_appTitle;
+    std::map<int, void*> m_icons;
+};
+
+class Win32Dialogs : public IDialogs {
+public:
+    int InitCommonControls(uint32_t iccClasses) override;
     // dialogs
     WindowId CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) override;
     std::intptr_t RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) override;
@@ -120,7 +125,6 @@ public:
     std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                               std::intptr_t lp) override;
     WindowId DialogItem(WindowId dialog, int id) override;
-
     // list view and image list
     ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial, int grow) override;
     void ImageListDestroy(ImageListRef list) override;
@@ -133,14 +137,22 @@ public:
     std::vector<int> SelectedRows(WindowId list) override;
     std::wstring ListItemText(WindowId list, int index) override;
     int ListDeleteItem(WindowId list, int index) override;
-
-private:
-    const std::wstring& AppTitle();
-    void* LoadedIcon(int iconId);  // HICON, shared, loaded once
-
-    std::wstring m_appTitle;
-    std::map<int, void*> m_icons;
 };
+
+class Win32Shell : public IShell {
+public:
+    int OpenUrl(const std::wstring& url) override;
+    IconRef ShellSmallIcon(const std::wstring& path) override;
+    void DestroyIconRef(IconRef icon) override;
+};
+
+// Every role in one object, as the entry point installs it (SetPlatform(&platform)).
+class Win32Platform final : public Win32Files,
+                            public Win32Processes,
+                            public Win32Sockets,
+                            public Win32Windows,
+                            public Win32Dialogs,
+                            public Win32Shell {};
 
 // SIO_TCP_INITIAL_RTO with TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS on a socket before its
 // connect (Windows 8 and later): a connect to a loopback port where nothing listens then
