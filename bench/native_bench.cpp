@@ -18,6 +18,8 @@
 #include "server/apache_control.h"
 #include "server/php_ini.h"
 
+using namespace nb;
+
 namespace {
 
 // Real sockets and files behind the fake's bookkeeping.

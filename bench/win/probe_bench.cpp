@@ -24,6 +24,8 @@
 #include "server/php_ini.h"
 #include "clock.h"
 
+using namespace nb;
+
 namespace {
 
 const int kTaken = 200;

@@ -23,6 +23,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nb::win::PreloadSystemDlls();
     static nb::win::Win32Platform platform;
     nb::SetPlatform(&platform);
-    CnbmonitorApp app;
+    nb::CnbmonitorApp app;
     return app.Run();
 }

@@ -10,6 +10,8 @@
 #include "resources/resource.h"
 #include "supervisor/main_dlg.h"
 
+namespace nb {
+
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 
 CnbmonitorDlg::CnbmonitorDlg()
@@ -92,3 +94,5 @@ void CnbmonitorDlg::ShowAbout() {
     CAboutDlg about;
     about.DoModal();
 }
+
+}  // namespace nb

@@ -4,6 +4,8 @@
 #include "base/framework.h"
 #include "platform/dialogs.h"
 
+namespace nb {
+
 class CMainDlg;
 
 class CAboutDlg : public CDialog {
@@ -35,3 +37,5 @@ private:
     std::intptr_t m_icon;
     CMainDlg* m_supervisor = nullptr;
 };
+
+}  // namespace nb

@@ -15,6 +15,8 @@
 #include "platform/windowing.h"
 #include "resources/resource.h"
 
+namespace nb {
+
 namespace {
 using nb::kMaxPathChars;
 
@@ -116,3 +118,5 @@ int CnbmonitorApp::ExitInstance() {
     m_settingsPath.reset();
     return CWinApp::ExitInstance();
 }
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 
 #include "base/framework.h"
 
+namespace nb {
+
 class CnbmonitorApp : public CWinApp {
 public:
     CnbmonitorApp() = default;
@@ -47,3 +49,5 @@ constexpr const wchar_t* kNoModulePath =
 constexpr const wchar_t* kModulePathTooLong =
     L"実行ファイルのパスが長すぎるため、Nimbaraを起動できません。";
 }  // namespace startup_text
+
+}  // namespace nb

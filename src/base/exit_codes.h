@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+namespace nb {
+
 namespace exit_codes {
 
 struct Meaning {
@@ -43,3 +45,5 @@ inline std::string Hex(uint32_t code) {
 }
 
 }  // namespace exit_codes
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 #include "platform/processes.h"
 #include "platform/windowing.h"
 
+namespace nb {
+
 namespace {
 CWinApp* g_app = nullptr;
 }
@@ -119,3 +121,5 @@ bool CDialog::RouteCommand(std::uintptr_t wp, std::intptr_t lp) {
     nb::Windows().SendMsg(owner, WM_COMMAND, wp, lp);
     return true;
 }
+
+}  // namespace nb

@@ -10,6 +10,7 @@
 
 #include "platform/dialogs.h"
 
+namespace nb {
 
 inline uint16_t LoWord(std::uintptr_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
 inline uint16_t HiWord(std::uintptr_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }
@@ -180,3 +181,5 @@ bool DispatchTable(T* self, const MessageEntry<T> (&table)[N], uint32_t msg, std
     }
     return false;
 }
+
+}  // namespace nb

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace nb {
+
 namespace layout {
 
 // The home directory is derived from the executable's path, read into a buffer of 256
@@ -37,3 +39,5 @@ constexpr const wchar_t* kSupervisorTitle = L"nbmonitorDlg";
 constexpr const wchar_t* kProduct = L"Nimbara";
 constexpr const wchar_t* kTaskbarCreated = L"TaskbarCreated";
 }  // namespace names
+
+}  // namespace nb

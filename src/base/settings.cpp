@@ -6,6 +6,8 @@
 #include "platform/file_paths.h"
 #include "platform/files.h"
 
+namespace nb {
+
 namespace settings {
 
 uint32_t ReadInt(const CWinApp& app, const IntKey& key) {
@@ -59,3 +61,5 @@ bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufC
     *out = s;
     return true;
 }
+
+}  // namespace nb

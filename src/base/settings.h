@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace nb {
+
 class CWinApp;
 
 namespace settings {
@@ -67,3 +69,5 @@ std::wstring HomeFromModulePath(std::wstring modulePath);
 // Returns false when the result would not fit bufChars characters with its terminator.
 bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufChars,
                                 std::wstring* out);
+
+}  // namespace nb

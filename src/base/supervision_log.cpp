@@ -7,6 +7,8 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 
+namespace nb {
+
 namespace slog {
 namespace {
 
@@ -112,3 +114,5 @@ void Write(const char* event, const std::vector<Field>& fields) {
 }
 
 }  // namespace slog
+
+}  // namespace nb

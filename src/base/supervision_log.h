@@ -15,6 +15,7 @@
 
 #include "platform/processes.h"
 
+namespace nb {
 
 namespace slog {
 
@@ -47,3 +48,5 @@ std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
 std::wstring OneLine(const std::wstring& text);
 
 }  // namespace slog
+
+}  // namespace nb

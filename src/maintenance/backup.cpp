@@ -5,6 +5,8 @@
 #include "platform/windowing.h"
 #include "server/process_control.h"
 
+namespace nb {
+
 namespace {
 constexpr const wchar_t* kBackupDone = L"バックアップしました   ";
 }
@@ -22,3 +24,5 @@ void RunBackup(const std::wstring& home, nb::WindowId owner, int notify, bool de
     if (started == 1 && notify == 1)
         nb::Windows().MsgBox(owner, kBackupDone, names::kProduct, MB_OK | MB_ICONINFORMATION);
 }
+
+}  // namespace nb

@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "platform/windowing.h"
 
+namespace nb {
+
 namespace {
 constexpr const wchar_t* kConfirm = L"初期化を実行します。\nよろしいですか？";
 }
@@ -18,3 +20,5 @@ void RunInitialize(const std::wstring& home, nb::WindowId owner, bool debug) {
     if (debug) nb::Windows().MsgBox(owner, path, L"CMainDlg::OnInitialize", MB_OK);
     slog::Write("initialize", {{"file", path}, {"deleted", nb::Files().RemoveFile(path)}});
 }
+
+}  // namespace nb

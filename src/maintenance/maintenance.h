@@ -7,6 +7,8 @@
 
 #include "platform/handles.h"
 
+namespace nb {
+
 // The backup script's command line: its full path, quoted.
 std::wstring BackupCommandLine(const std::wstring& home);
 
@@ -19,3 +21,5 @@ void RunInitialize(const std::wstring& home, nb::WindowId owner, bool debug);
 
 // The restore dialog, modal to the application's main window.
 void RunRestoreDialog(const std::wstring& home);
+
+}  // namespace nb

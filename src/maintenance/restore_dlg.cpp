@@ -15,6 +15,8 @@
 #include "resources/resource.h"
 #include "server/process_control.h"
 
+namespace nb {
+
 namespace {
 constexpr int kIconSize = 16;
 constexpr int kColumnWidth = 300;
@@ -118,3 +120,5 @@ void CRestoreDlg::DeleteSelected() {
         nb::Dialogs().ListDeleteItem(m_list, r);
     }
 }
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 #include "base/framework.h"
 #include "platform/dialogs.h"
 
+namespace nb {
+
 class CRestoreDlg : public CDialog {
 public:
     // home: the home directory, whose backup folder the dialog lists.
@@ -49,3 +51,5 @@ constexpr const wchar_t* kRestored = L"復旧しました  ";
 constexpr const wchar_t* kConfirmDelete = L"削除します。\nよろしいですか？";
 constexpr const wchar_t* kUnsafeName = L"このファイル名は復旧に使用できません。";
 }  // namespace restore_text
+
+}  // namespace nb

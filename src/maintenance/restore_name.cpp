@@ -1,6 +1,8 @@
 // Restore argument rules.
 #include "maintenance/restore_name.h"
 
+namespace nb {
+
 bool IsRestorableName(const std::wstring& name) {
     if (name.empty()) return false;
     for (wchar_t c : name) {
@@ -20,3 +22,5 @@ std::wstring RestoreArgument(const std::wstring& name) {
     if (name.find_first_of(L" \t,;=\u00FF") == std::wstring::npos) return name;
     return L"\"" + name + L"\"";
 }
+
+}  // namespace nb

@@ -5,9 +5,13 @@
 
 #include <string>
 
+namespace nb {
+
 bool IsRestorableName(const std::wstring& name);
 
 // The name as the script's one argument: quoted when it holds a blank, tab, comma, semicolon,
 // equals sign or U+00FF (cmd.exe's argument separators; the last is listed among them by
 // accounts of its parser, and quoting it costs nothing), as it is otherwise.
 std::wstring RestoreArgument(const std::wstring& name);
+
+}  // namespace nb

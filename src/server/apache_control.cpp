@@ -16,6 +16,8 @@
 #include "server/generated_text.h"
 #include "server/server_stop.h"
 
+namespace nb {
+
 namespace {
 constexpr uint32_t kNoMorePorts = 65535;  // 65534 is the last port probed
 constexpr std::size_t kAnsiAddressBytes = 256;
@@ -185,3 +187,5 @@ int CApacheControl::Restart(const std::function<bool()>& wanted) {
     slog::Write("restart", {{"started", 0}, {"ended", ended}, {"restart_wait", wait}});
     return 0;
 }
+
+}  // namespace nb

@@ -9,6 +9,8 @@
 #include "server/process_control.h"
 #include "server/server_said.h"
 
+namespace nb {
+
 class CWinApp;
 
 class CApacheControl : public CProcessControl {
@@ -82,3 +84,5 @@ constexpr const wchar_t* kExecFailed = L"Nimbaraの起動に失敗しました�
 constexpr const wchar_t* kConversionFailed = L"文字の変換に失敗しました";
 constexpr const wchar_t* kConversionCaption = L"エラー";
 }  // namespace server_text
+
+}  // namespace nb

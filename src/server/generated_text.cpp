@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 
+namespace nb {
+
 bool EncodeGeneratedText(const std::wstring& text, std::string* bytes) {
     std::string out;
     out.reserve(text.size() + text.size() / 16);
@@ -64,3 +66,5 @@ std::wstring DecodeTextModeBytes(const std::string& bytes) {
     }
     return out;
 }
+
+}  // namespace nb

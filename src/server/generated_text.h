@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace nb {
+
 // Encodes text for a generated file; false (and nothing in bytes) when a character above
 // U+00FF cannot be written.
 bool EncodeGeneratedText(const std::wstring& text, std::string* bytes);
@@ -15,3 +17,5 @@ bool WriteGeneratedFile(const std::wstring& path, const std::wstring& text);
 // Reads a template as the C runtime's text mode does: CR LF becomes LF, a byte 0x1A ends the
 // text, and every byte becomes the character of the same code.
 std::wstring DecodeTextModeBytes(const std::string& bytes);
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 #include "platform/files.h"
 #include "server/generated_text.h"
 
+namespace nb {
+
 namespace {
 
 struct PathLine {
@@ -62,3 +64,5 @@ bool RegeneratePhpIni(const std::wstring& home) {
     }
     return WriteGeneratedFile(home + layout::kPhpIni, PhpIniText(bytes, ServerPathOf(home)));
 }
+
+}  // namespace nb

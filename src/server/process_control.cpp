@@ -6,6 +6,8 @@
 #include "platform/file_paths.h"
 #include "platform/processes.h"
 
+namespace nb {
+
 std::wstring LaunchFolderOf(const std::wstring& modulePath) {
     nb::PathParts parts = nb::SplitPath(modulePath);
     return parts.drive + parts.dir;
@@ -26,3 +28,5 @@ int CProcessControl::Execute(std::wstring cmdLine) {
     m_dwProcessId = pid;
     return 1;
 }
+
+}  // namespace nb

@@ -6,6 +6,7 @@
 
 #include "platform/processes.h"
 
+namespace nb {
 
 class CProcessControl {
 public:
@@ -43,3 +44,5 @@ protected:
 std::wstring LaunchFolderOf(const std::wstring& modulePath);
 // The folder every launch runs in: this executable's (empty when it cannot be asked).
 std::wstring LaunchFolder();
+
+}  // namespace nb

@@ -6,6 +6,8 @@
 #include "platform/processes.h"
 #include "server/server_stop.h"
 
+namespace nb {
+
 namespace {
 
 constexpr std::size_t kOutputBytes = 64 * 1024;
@@ -197,3 +199,5 @@ std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, 
     LogSaid(said, L"config-test");
     return said;
 }
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace nb {
+
 struct SaidLine {
     uint32_t pid = 0;    // 0: the line names none
     std::string level;   // emerg, alert, crit, error; empty for the configuration test
@@ -56,3 +58,5 @@ private:
 
     std::vector<SaidLine> RunConfigTest(const std::wstring& serverCmd, const std::wstring& launchDir);
 };
+
+}  // namespace nb

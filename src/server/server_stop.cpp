@@ -11,6 +11,8 @@
 #include "platform/processes.h"
 #include "server/process_control.h"
 
+namespace nb {
+
 namespace {
 
 struct Waited {
@@ -203,3 +205,5 @@ int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
     }
     return Stop(orphans, gracefulMs, true);
 }
+
+}  // namespace nb

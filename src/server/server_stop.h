@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace nb {
+
 // Apache on Windows waits on the named event ap<PID>_shutdown of its parent process: set, it
 // lets its child finish the requests it is serving and exits.
 std::wstring ShutdownEventName(uint32_t pid);
@@ -22,3 +24,5 @@ int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs);
 // 30 s): a graceful stop asked for ms waits BoundedStopMs(ms).
 constexpr uint32_t kMaxStopTimeoutMs = 60000;
 constexpr uint32_t BoundedStopMs(uint32_t ms) { return ms < kMaxStopTimeoutMs ? ms : kMaxStopTimeoutMs; }
+
+}  // namespace nb

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace nb {
+
 class CCrashLoop {
 public:
     static constexpr uint64_t kQuickMs = 60 * 1000;
@@ -32,3 +34,5 @@ private:
     int m_quickFailures = 0;
     bool m_told = false;
 };
+
+}  // namespace nb

@@ -7,6 +7,8 @@
 #include "platform/windowing.h"
 #include "resources/resource.h"
 
+namespace nb {
+
 namespace {
 constexpr std::size_t kStatusLineBytes = 12;  // "HTTP/1.1 200"
 constexpr std::size_t kAnswerBytes = 64;      // what is read of an answer at most
@@ -127,3 +129,5 @@ void CHealthCheck::Stop() {
     Drop();
     nb::Windows().StopTimer(m_hWnd, TIMER_HEALTH);
 }
+
+}  // namespace nb

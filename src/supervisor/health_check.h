@@ -10,6 +10,7 @@
 
 #include "platform/sockets.h"
 
+namespace nb {
 
 // Whether an answer begins with an HTTP status line ("HTTP/1.x NNN"), whatever its code:
 // an error page means the server answers.
@@ -71,3 +72,5 @@ private:
     uint64_t m_launchMs = 0;
     bool m_answered = false;     // this server has answered once: its start period is over
 };
+
+}  // namespace nb

@@ -15,6 +15,8 @@
 // NB_VERSION_TEXT and NB_BUILD_ID, written by the build.
 #include "nbmonitor_version.h"
 
+namespace nb {
+
 namespace {
 constexpr uint32_t kRestartPause = 2000;
 constexpr int kReadinessAttempts = 5;
@@ -376,3 +378,5 @@ std::intptr_t CMainDlg::OnDestroy(std::uintptr_t wp, std::intptr_t lp) {
     Shutdown();
     return r;
 }
+
+}  // namespace nb

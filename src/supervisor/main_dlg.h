@@ -11,6 +11,8 @@
 #include "supervisor/crash_loop.h"
 #include "supervisor/health_check.h"
 
+namespace nb {
+
 // The process's exit code when the start fails (-1).
 constexpr uint32_t kStartFailedExitCode = 0xFFFFFFFF;
 // The characters a balloon's text holds (its terminator not counted).
@@ -143,3 +145,5 @@ constexpr const wchar_t* kTip = L"Nimbara";
 // The crash loop's balloon; the log's path follows it.
 constexpr const wchar_t* kCrashLoop = L"Webサーバーが停止を繰り返しています。\nログ: ";
 }  // namespace supervisor_text
+
+}  // namespace nb

@@ -6,6 +6,8 @@
 #include "platform/dialogs.h"
 #include "platform/windowing.h"
 
+namespace nb {
+
 namespace {
 // Windows gives a program about 5 s after WM_ENDSESSION before it ends it (or asks the user
 // to); the servers get at most this much of it, whatever stop_timeout says.
@@ -29,3 +31,5 @@ std::intptr_t CMainDlg::OnEndSession(std::uintptr_t ending, std::intptr_t lp) {
     }
     return Default(WM_ENDSESSION, ending, lp);
 }
+
+}  // namespace nb

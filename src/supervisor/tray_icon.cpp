@@ -8,6 +8,8 @@
 #include "platform/windowing.h"
 #include "resources/resource.h"
 
+namespace nb {
+
 namespace {
 constexpr uint32_t kTrayRetryMs = 2000;
 constexpr int kTrayRetries = 60;  // 2 minutes
@@ -55,3 +57,5 @@ void CMainDlg::RetryTrayIcon() {
         nb::Windows().StopTimer(m_hWnd, TIMER_TRAY_RETRY);
     }
 }
+
+}  // namespace nb

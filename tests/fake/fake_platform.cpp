@@ -8,6 +8,8 @@
 
 #include "base/framework.h"
 
+using namespace nb;
+
 std::string U8(const std::wstring& w) {
     std::string out;
     for (wchar_t wc : w) {

@@ -12,7 +12,10 @@
 
 #include "platform/platform.h"
 
+namespace nb {
 class CDialog;
+}
+using namespace nb;
 
 std::string U8(const std::wstring& w);
 std::wstring W(const std::string& utf8);

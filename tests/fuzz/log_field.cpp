@@ -10,6 +10,8 @@
 #include "fuzz_check.h"
 #include "nbctl/text.h"
 
+using namespace nb;
+
 namespace {
 
 std::string Utf8(const std::wstring& units) {

@@ -16,6 +16,8 @@
 #include "fuzz_check.h"
 #include "nbctl/text.h"
 
+using namespace nb;
+
 namespace {
 
 constexpr std::size_t kHomeChars = 255;      // the home buffer, less its terminator

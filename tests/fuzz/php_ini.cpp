@@ -13,6 +13,8 @@
 #include "fuzz_check.h"
 #include "server/php_ini.h"
 
+using namespace nb;
+
 namespace {
 
 // The model: bytes in, bytes out; false when the result cannot be written.

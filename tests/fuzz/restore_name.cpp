@@ -13,6 +13,8 @@
 #include "fuzz_check.h"
 #include "maintenance/restore_dlg.h"
 
+using namespace nb;
+
 namespace {
 
 class Recorder : public FakePlatform {

@@ -5,6 +5,8 @@
 #include "platform/file_paths.h"
 #include "test_env.h"
 
+using namespace nb;
+
 class StartupTest : public ::testing::Test {
 protected:
     FakePlatform os;

@@ -11,6 +11,8 @@
 #include "server/apache_control.h"
 #include "test_env.h"
 
+using namespace nb;
+
 namespace {
 
 std::string ReadSource(const std::string& relative) {

@@ -5,6 +5,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 namespace {
 constexpr std::intptr_t kRefused = (10061 << 16) | FD_CONNECT;  // WSAECONNREFUSED
 const std::string kRequest = "GET /index.php HTTP/1.0\r\nHost: localhost:27142\r\n\r\n";

@@ -8,6 +8,8 @@
 #include "test_env.h"
 #include "nbmonitor_version.h"
 
+using namespace nb;
+
 namespace {
 const std::wstring kLog = L"C:\\nimbara\\\\logs\\nbmonitor.log";
 }  // namespace

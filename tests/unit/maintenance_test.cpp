@@ -6,6 +6,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 class MaintenanceTest : public NbTest {
 protected:
     void SetUp() override {

@@ -5,6 +5,8 @@
 #include "base/layout.h"
 #include "test_env.h"
 
+using namespace nb;
+
 TEST(FilePaths, SplitsAsTheRuntimeSplitterDoes) {
     nb::PathParts p = nb::SplitPath(L"C:\\nb.x\\bin\\nb.monitor.exe");
     EXPECT_EQ(U8(p.drive + L"|" + p.dir + L"|" + p.fname + L"|" + p.ext), "C:|\\nb.x\\bin\\|nb.monitor|.exe");

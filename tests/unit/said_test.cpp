@@ -4,6 +4,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 namespace {
 const wchar_t kErrorLog[] = L"C:\\nimbara\\logs\\error.log";
 std::string Line(const std::string& level, const std::string& text, const char* pid = "12") {

@@ -5,6 +5,8 @@
 #include "server/php_ini.h"
 #include "test_env.h"
 
+using namespace nb;
+
 namespace {
 const std::wstring kPortConf = L"C:\\nimbara\\\\conf\\extra\\httpd-port.conf";
 const std::wstring kNbConf = L"C:\\nimbara\\\\conf\\extra\\httpd-nb.conf";

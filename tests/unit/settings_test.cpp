@@ -5,6 +5,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 TEST(HomeDir, FollowsTheExecutableTwoLevelsUp) {
     struct Case {
         const wchar_t* module;

@@ -8,6 +8,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 class StopTest : public NbTest {
 protected:
     StopTest() {

@@ -6,6 +6,8 @@
 #include "resources/resource.h"
 #include "test_env.h"
 
+using namespace nb;
+
 class SupervisorTest : public NbTest {
 protected:
     SupervisorTest() {

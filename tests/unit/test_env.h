@@ -7,6 +7,8 @@
 #include "app/nbmonitor_app.h"
 #include "fake_platform.h"
 
+using namespace nb;
+
 class NbTest : public ::testing::Test {
 protected:
     NbTest() {

@@ -10,6 +10,8 @@
 #include "supervisor/main_dlg.h"
 #include "test_env.h"
 
+using namespace nb;
+
 class WindowsRulesTest : public NbTest {
 protected:
     WindowsRulesTest() { os.File(L"C:\\nimbara\\php\\php.ini.ORG") = "x = 1\r\n"; }

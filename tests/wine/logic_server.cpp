@@ -9,6 +9,8 @@
 #include "server/apache_control.h"
 #include "wine_test.h"
 
+using namespace nb;
+
 namespace {
 
 CnbmonitorApp& App() {

@@ -8,6 +8,8 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/window_handles.h"
 
+using namespace nb;
+
 namespace fx {
 
 // The Win32 platform, installed in every role for the framework code the tests drive.

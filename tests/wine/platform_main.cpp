@@ -17,6 +17,8 @@
 #include "platform_fixture.h"
 #include "wine_test.h"
 
+using namespace nb;
+
 namespace fx {
 
 nb::win::Win32Platform& Os() {

@@ -7,6 +7,8 @@
 #include "resources/resource.h"
 #include "wine_test.h"
 
+using namespace nb;
+
 namespace {
 
 using nb::win::H;

@@ -10,6 +10,8 @@
 
 #include <ws2tcpip.h>
 
+using namespace nb;
+
 namespace {
 // A listener on the wildcard address of the family at a port the system picks; 0 when none.
 uint16_t ListenWildcard(int family, nb::win::ScopedSocket& s) {

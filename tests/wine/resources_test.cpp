@@ -13,6 +13,8 @@
 #include "resources/resource.h"
 #include "wine_test.h"
 
+using namespace nb;
+
 namespace {
 
 std::wstring g_exePath;

@@ -11,6 +11,8 @@
 
 #include "platform/win32/windows_support.h"
 
+using namespace nb;
+
 namespace wt {
 namespace {
 

@@ -13,7 +13,7 @@
 namespace nbctl {
 
 // Title of the supervisor's hidden window, the one every command is posted to.
-constexpr const wchar_t* kWindowTitle = names::kSupervisorTitle;
+constexpr const wchar_t* kWindowTitle = nb::names::kSupervisorTitle;
 
 constexpr std::uint32_t kWmCommand = 0x0111;
 constexpr std::uint32_t kWmTrayCallback = WM_TRAY_CALLBACK;  // WM_USER + 100 = 1124
@@ -51,7 +51,7 @@ constexpr unsigned long kMaxExitWaitMs = 0x7FFFFFFF;
 // Its default: the installation's stop_timeout as the supervisor bounds its servers' stop,
 // and 10 s beyond for the rest of its end; never less than 30 s.
 inline unsigned long DefaultExitWaitMs(unsigned long stopTimeoutMs) {
-    const unsigned long stop = BoundedStopMs(static_cast<uint32_t>(stopTimeoutMs));
+    const unsigned long stop = nb::BoundedStopMs(static_cast<uint32_t>(stopTimeoutMs));
     return stop + 10000 > 30000 ? stop + 10000 : 30000;
 }
 

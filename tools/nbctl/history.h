@@ -111,8 +111,8 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
             // A line written before the table was there: named here.
             if (h.exitCodeHex.empty() && detail::AllDigits(h.exitCode, 10) && std::stoull(h.exitCode) <= 0xFFFFFFFFull) {
                 const uint32_t code = static_cast<uint32_t>(std::stoull(h.exitCode));
-                h.exitCodeHex = exit_codes::Hex(code);
-                if (const char* m = exit_codes::MeaningOf(code)) h.exitMeaning = m;
+                h.exitCodeHex = nb::exit_codes::Hex(code);
+                if (const char* m = nb::exit_codes::MeaningOf(code)) h.exitMeaning = m;
             }
         } else if (e == "crash-loop") {
             h.crashState = "looping";

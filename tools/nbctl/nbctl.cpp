@@ -86,8 +86,8 @@ void Usage(std::FILE* out) {
 
 // exit --wait's default, from the settings of the home whose supervisor runs (else nbctl's own).
 unsigned long DefaultExitWait() {
-    const std::wstring ini = nbctl::LogHome() + layout::kSettingsSuffix;
-    const settings::IntKey& key = settings::kStopTimeout;
+    const std::wstring ini = nbctl::LogHome() + nb::layout::kSettingsSuffix;
+    const nb::settings::IntKey& key = nb::settings::kStopTimeout;
     return nbctl::DefaultExitWaitMs(::GetPrivateProfileIntW(key.section, key.key, key.defaultValue, ini.c_str()));
 }
 
