@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/scoped_handle.h"
 #include "platform/handles.h"
+#include "platform/scoped_handle.h"
 #include "platform/winapi_values.h"
 
 namespace nb {

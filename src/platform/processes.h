@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/scoped_handle.h"
 #include "platform/handles.h"
+#include "platform/scoped_handle.h"
 
 namespace nb {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/scoped_handle.h"
 #include "platform/handles.h"
+#include "platform/scoped_handle.h"
 
 namespace nb {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/scoped_handle.h"
 #include "platform/handles.h"
+#include "platform/scoped_handle.h"
 
 namespace nb {
 
