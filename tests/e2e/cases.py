@@ -14,7 +14,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import (VK_ESCAPE, VK_RETURN, WINDOW_TITLE, WM_KEYDOWN, WM_RBUTTONDOWN, WM_TRAY_CALLBACK,  # noqa: E402
+from harness import (IDS, VK_ESCAPE, VK_RETURN, WINDOW_TITLE, WM_KEYDOWN, WM_RBUTTONDOWN, WM_TRAY_CALLBACK,  # noqa: E402
                      Failure, Installation, Session, Supervisor, case, fresh_output, http_get, port_answers,
                      run_cases, wait_until)
 
@@ -31,9 +31,10 @@ RESTART_WAIT_S = 0.3
 FAST = ["nbmonitor.monitor_interval=%d" % (MONITOR_S * 1000), "nbmonitor.wait_time=%d" % (WAIT_S * 1000),
         "httpd.restart_wait=%d" % (RESTART_WAIT_S * 1000)] + PORT_SETTINGS
 LAUNCH_LOG = ["log=launch.log"]
-ID_TRAY_EXIT = 32773
-ID_RESTORE_LIST = 1004
-IDOK, IDCANCEL, IDYES, IDNO, ID_DELETE = 1, 2, 6, 7, 3
+ID_TRAY_EXIT = IDS["ID_TRAY_EXIT"]
+ID_RESTORE_LIST = IDS["IDC_BACKUP_LIST"]
+ID_DELETE = IDS["IDC_DELETE"]
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 WS_EX_TOPMOST, WS_EX_TOOLWINDOW, WS_EX_APPWINDOW = 0x8, 0x80, 0x40000
 
 START_FAILED_EXEC = "Nimbaraの起動に失敗しました。(Exec)"
@@ -480,9 +481,9 @@ def second_instance_early(s, t):
 @case("window: show/hide, Enter and Escape, exit command")
 def window_commands(s, t):
     """The host is a zero-sized tool window that owns the topmost supervisor window. Enter
-    and Escape posted to the host or the supervisor end nothing; command 32771 shows
-    the supervisor window and its OK hides it again; WM_COMMAND 32773 ends the program, every
-    httpd.exe and the icon."""
+    and Escape posted to the host or the supervisor end nothing; nbctl show shows the
+    supervisor window and its OK hides it again; WM_COMMAND ID_TRAY_EXIT ends the program,
+    every httpd.exe and the icon."""
     inst, sup = started(s)
     s.screen.wait_icon("blue", MONITOR_S + 4)
     nbm = s.pids_of("nbmonitor.exe")

@@ -15,11 +15,16 @@ import sys
 import time
 import traceback
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from resource_ids import read as read_resource_ids  # noqa: E402
+
+# The program's command, message and control ids, from its own header.
+IDS = read_resource_ids()
 WINDOW_TITLE = "nbmonitorDlg"
 WM_KEYDOWN = 0x0100
 VK_RETURN = 0x0D
 VK_ESCAPE = 0x1B
-WM_TRAY_CALLBACK = 0x0400 + 100
+WM_TRAY_CALLBACK = IDS["WM_TRAY_CALLBACK"]
 WM_RBUTTONDOWN = 0x0204
 
 

@@ -106,8 +106,12 @@ done
 wait "$testwin_pid"
 # status finds the window, but nothing answers on the listen file's port: 3.
 check "nbctl: every word is posted with status 0 (status: 3, no page)" equals "$rcs" "3 0 0 0 0 0 0 "
-check "nbctl: the window got the supervisor's commands in order" equals "$(tr -d '\r' <"$winlog")" \
-    $'ready\nmsg=273 wp=32771 lp=0\nmsg=273 wp=32776 lp=0\nmsg=273 wp=32778 lp=0\nmsg=273 wp=32779 lp=0\nmsg=1124 wp=0 lp=515\nmsg=273 wp=32773 lp=0'
+# The words' ids and messages as the program defines them (WM_COMMAND is 273; open posts the
+# icon's double-click, WM_LBUTTONDBLCLK 515, as the tray callback message).
+# shellcheck disable=SC2046  # one argument per id
+posted=$(printf 'ready\nmsg=273 wp=%s lp=0\nmsg=273 wp=%s lp=0\nmsg=273 wp=%s lp=0\nmsg=273 wp=%s lp=0\nmsg=%s wp=0 lp=515\nmsg=273 wp=%s lp=0' \
+    $(python3 "$root/tests/resource_ids.py" ID_SHOW ID_BACKUP ID_RESTORE ID_INITIALIZE WM_TRAY_CALLBACK ID_TRAY_EXIT))
+check "nbctl: the window got the supervisor's commands in order" equals "$(tr -d '\r' <"$winlog")" "$posted"
 
 echo "== stand-in httpd.exe"
 check "httpd: --help says it is not Apache" contains "$(wine "$bin/httpd.exe" --help | tr -d '\r')" "NOT Apache"

@@ -3,6 +3,7 @@
 
 #include "base/framework.h"
 #include "platform/file_paths.h"
+#include "resources/resource.h"
 #include "test_env.h"
 
 using namespace nb;
@@ -25,7 +26,8 @@ TEST_F(StartupTest, SecondInstanceActivatesTheRunningOneAndEnds) {
     os.titles[L"nbmonitorDlg"] = 0x777;
     app.Run();
     EXPECT_THAT(Steps(), ElementsAre("InitCommonControls 0xff", "WSAStartup 0x101",
-                                     "CreateMutex nbmonitor", "Post 0x777 1124 0 515"));
+                                     "CreateMutex nbmonitor",
+                                     "Post 0x777 " + std::to_string(WM_TRAY_CALLBACK) + " 0 515"));
     EXPECT_EQ(U8(app.SettingsPath()), "");
 }
 

@@ -24,6 +24,15 @@ protected:
     }
 };
 
+// What other programs post to the supervisor window (nbctl, installers, a second start) and the
+// tray menu's items are fixed numbers; they are pinned here, every other test names them.
+TEST(WindowInterface, CommandIdsAndTheTrayMessageKeepTheirNumbers) {
+    const std::pair<unsigned, unsigned> fixed[] = {
+        {ID_SHOW, 32771},      {ID_BACKUP, 32776},     {ID_RESTORE, 32778}, {ID_INITIALIZE, 32779},
+        {ID_TRAY_EXIT, 32773}, {ID_TRAY_ABOUT, 32777}, {WM_TRAY_CALLBACK, 1124}};
+    for (const auto& [id, number] : fixed) EXPECT_EQ(id, number);
+}
+
 TEST_F(SupervisorTest, ConstructionWritesTheConfigurationInOrder) {
     CMainDlg dlg{app};
     EXPECT_THAT(os.Only({"WriteFile"}),
@@ -54,7 +63,7 @@ TEST_F(SupervisorTest, StartSequenceWithDefaults) {
     EXPECT_EQ(os.lastNid.hWnd, w);
     EXPECT_EQ(os.lastNid.uID, 0u);
     EXPECT_EQ(os.lastNid.uFlags, 7u);
-    EXPECT_EQ(os.lastNid.uCallbackMessage, 1124u);
+    EXPECT_EQ(os.lastNid.uCallbackMessage, unsigned(WM_TRAY_CALLBACK));
     EXPECT_EQ(U8(os.lastNid.tip), "Nimbara");
 }
 

@@ -44,7 +44,8 @@ TEST_F(WindowsRulesTest, SecondStartLetsTheRunningInstanceTakeTheForegroundBefor
     os.windowPids[0x777] = 5150;
     app.Run();
     EXPECT_THAT(os.Only({"AllowForeground", "Post"}),
-                ElementsAre("AllowForeground 5150", "Post 0x777 1124 0 515"));
+                ElementsAre("AllowForeground 5150",
+                            "Post 0x777 " + std::to_string(WM_TRAY_CALLBACK) + " 0 515"));
 }
 
 TEST_F(WindowsRulesTest, RefusedTrayAddIsRetriedEveryTwoSecondsForTwoMinutesThenOnTaskbarCreated) {
