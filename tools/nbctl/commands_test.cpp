@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home_path.h"
 #include "commands.h"
 #include "history.h"
 #include "text.h"
@@ -71,8 +72,8 @@ int main() {
           "a wrong --wait is refused");
 
     // Home of a program file, as the supervisor derives its own.
-    Check(nbctl::HomeFromExePath(L"C:\\nimbara\\bin\\nbmonitor.exe") == L"C:\\nimbara\\", "home of C:\\nimbara\\bin");
-    Check(nbctl::HomeFromExePath(L"C:\\bin\\nbctl.exe") == L"C:\\", "home of C:\\bin is the drive root");
+    Check(HomeFromModulePath(L"C:\\nimbara\\bin\\nbmonitor.exe") == L"C:\\nimbara\\", "home of C:\\nimbara\\bin");
+    Check(HomeFromModulePath(L"C:\\bin\\nbctl.exe") == L"C:\\", "home of C:\\bin is the drive root");
 
     // The listen file: the first Listen line's port, whatever address or case it has.
     unsigned port = 0;

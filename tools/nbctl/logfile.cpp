@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/layout.h"
 #include "nbctl.h"
 #include "text.h"
 
@@ -138,7 +139,7 @@ int Follow(const std::wstring& path, Current current) {
 
 }  // namespace
 
-std::wstring LogPath(const std::wstring& home) { return home + L"logs\\nbmonitor.log"; }
+std::wstring LogPath(const std::wstring& home) { return home + (layout::kLogFile + 1); }
 
 bool LastLogLines(const std::wstring& home, std::size_t n, std::vector<std::string>* lines) {
     return Tail(home, n, lines, nullptr);

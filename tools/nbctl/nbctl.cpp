@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home_path.h"
 #include "base/settings.h"
 #include "commands.h"
 #include "nbctl.h"
@@ -51,7 +52,7 @@ bool Print(const std::string& text) {
 std::wstring OwnHome() {
     std::vector<wchar_t> path(32768);
     const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    return HomeFromExePath(std::wstring(path.data(), n < path.size() ? n : 0));
+    return HomeFromModulePath(std::wstring(path.data(), n < path.size() ? n : 0));
 }
 
 }  // namespace nbctl

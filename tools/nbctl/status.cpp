@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home_path.h"
 #include "commands.h"
 #include "nbctl.h"
 #include "text.h"
@@ -238,7 +239,7 @@ bool FindSupervisor(SupervisorInfo* info) {
     ::GetWindowThreadProcessId(window, &pid);
     info->pid = pid;
     const std::wstring exe = pid ? ImagePath(pid) : std::wstring();
-    info->home = exe.empty() ? std::wstring() : HomeFromExePath(exe);
+    info->home = exe.empty() ? std::wstring() : HomeFromModulePath(exe);
     return true;
 }
 

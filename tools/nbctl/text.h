@@ -9,18 +9,6 @@
 
 namespace nbctl {
 
-// The home folder of a program file: the parent of the folder that holds it, with its
-// trailing backslash (C:\nimbara\bin\nbmonitor.exe gives C:\nimbara\), as the supervisor
-// derives its own.
-inline std::wstring HomeFromExePath(std::wstring path) {
-    std::size_t slash = path.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return path;
-    path.resize(slash);
-    slash = path.find_last_of(L'\\');
-    if (slash != std::wstring::npos) path.resize(slash + 1);
-    return path;
-}
-
 // Splits bytes into lines at LF, each without its CR. What follows the last LF (a line the
 // writer has not finished) goes to *rest.
 inline std::vector<std::string> CompleteLines(const std::string& bytes, std::string* rest) {
