@@ -41,16 +41,6 @@ std::wstring ServerPathOfDir(const std::wstring& dirPart) {
 
 std::wstring ServerPathOf(const std::wstring& home) { return ServerPathOfDir(nb::SplitPath(home).dir); }
 
-std::wstring HomeFromModulePath(std::wstring path) {
-    std::size_t slash = path.rfind(L'\\');
-    if (slash == std::wstring::npos) return path;
-    path.erase(slash);
-    slash = path.rfind(L'\\');
-    if (slash == std::wstring::npos) return path;
-    path.erase(slash + 1);
-    return path;
-}
-
 bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufChars,
                                 std::wstring* out) {
     std::wstring s = currentDir;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/home_path.h"  // HomeFromModulePath
+
 namespace nb {
 
 class CWinApp;
@@ -60,10 +62,6 @@ bool HasUtf8Mark(const CWinApp& app);
 // trailing slash: C:\nimbara\ gives nimbara, D:\apps\nimbara\ gives apps/nimbara, C:\ "".
 std::wstring ServerPathOfDir(const std::wstring& dirPart);
 std::wstring ServerPathOf(const std::wstring& home);
-
-// The home directory from the executable's path: two folder levels up, trailing backslash
-// kept (C:\nimbara\bin\nbmonitor.exe gives C:\nimbara\).
-std::wstring HomeFromModulePath(std::wstring modulePath);
 
 // Settings file path from the current directory: its parent + \conf\nbmonitor.ini.
 // Returns false when the result would not fit bufChars characters with its terminator.

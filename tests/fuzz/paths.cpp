@@ -5,8 +5,7 @@
 // components in the input, and the results must be the specified ones: home D:\c1\...\ck\,
 // server path c1/.../ck. Any input: the home is the path up to and with its second-last
 // backslash (the path itself, or its part before the last backslash, when there are fewer),
-// nbctl finds the same home, the server path has no backslash, and every result fits the
-// buffer its rule names.
+// the server path has no backslash, and every result fits the buffer its rule names.
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@
 #include "base/settings.h"
 #include "platform/file_paths.h"
 #include "fuzz_check.h"
-#include "nbctl/text.h"
 
 using namespace nb;
 
@@ -64,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     const std::wstring home = HomeFromModulePath(module);
     FUZZ_REQUIRE(home == ModelHome(module));
-    FUZZ_REQUIRE(nbctl::HomeFromExePath(module) == home);
     FUZZ_REQUIRE(home.size() <= kHomeChars);
 
     const nb::PathParts parts = nb::SplitPath(home);

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 setup=${NB_SETUP_UNDER_TEST:-$root/scripts/setup}
 
 # What the builds, the demo and the tests cannot do without.
-needed=(cmake g++ make python3 googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev
+needed=(cmake g++ make python3 googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils xdotool imagemagick fonts-noto-cjk
     curl procps psmisc util-linux iproute2 zip unzip osslsigncode openssl strip-nondeterminism dpkg-dev

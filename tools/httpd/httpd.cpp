@@ -48,17 +48,20 @@ namespace {
 const wchar_t kHelp[] =
     L"httpd.exe - stand-in web server of the nbmonitor demo installation.\r\n"
     L"This is NOT Apache httpd: it only serves the files of ..\\htdocs over HTTP/1.0\r\n"
-    L"(GET and HEAD, .php sent as it is, as HTML), listening where ..\\conf\\extra\\httpd-port.conf says.\r\n"
+    L"(GET and HEAD, .php sent as it is, as HTML), listening where "
+    L"..\\conf\\extra\\httpd-port.conf says.\r\n"
     L"Test faults: conf\\standin.ini [standin] exit_now, never_listen, exit_after_ms,\r\n"
     L"listen_delay_ms, log (or NB_STANDIN_EXIT_NOW, NB_STANDIN_NEVER_LISTEN,\r\n"
     L"NB_STANDIN_EXIT_AFTER_MS, NB_STANDIN_LISTEN_DELAY_MS, NB_STANDIN_LOG);\r\n"
     L"hang, hang_after_ms (NB_STANDIN_HANG, NB_STANDIN_HANG_AFTER_MS).\r\n"
-    L"Graceful stop: shutdown_event, shutdown_delay_ms, shutdown_ignore (NB_STANDIN_SHUTDOWN_EVENT,\r\n"
+    L"Graceful stop: shutdown_event, shutdown_delay_ms, shutdown_ignore "
+    L"(NB_STANDIN_SHUTDOWN_EVENT,\r\n"
     L"NB_STANDIN_SHUTDOWN_DELAY_MS, NB_STANDIN_SHUTDOWN_IGNORE): the event ap<PID>_shutdown.\r\n"
     L"What a failing Apache says: error_exit (NB_STANDIN_ERROR_EXIT) writes an error line to\r\n"
-    L"logs\\error.log and ends; syntax_error (NB_STANDIN_SYNTAX_ERROR) makes -t print a syntax error.\r\n";
+    L"logs\\error.log and ends; syntax_error (NB_STANDIN_SYNTAX_ERROR) makes -t print a syntax "
+    L"error.\r\n";
 
-const DWORD kIoTimeoutMs = 3000;    // per recv/send; a silent client is dropped after this
+const DWORD kIoTimeoutMs = 3000;  // per recv/send; a silent client is dropped after this
 const int kMaxRequestBytes = 8192;
 
 std::wstring g_home;  // installation home, no trailing backslash: <exe folder>\..
@@ -79,8 +82,8 @@ void WriteOut(const wchar_t* text) {
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         if (::AttachConsole(ATTACH_PARENT_PROCESS))
-            out = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+            out = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     }
     if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
     char bytes[2048];
@@ -108,7 +111,9 @@ std::wstring Setting(const wchar_t* key, const wchar_t* variable) {
     return n > 0 && n < MAX_PATH * 2 ? std::wstring(value, n) : std::wstring();
 }
 
-DWORD Number(const std::wstring& s) { return static_cast<DWORD>(std::wcstoul(s.c_str(), nullptr, 10)); }
+DWORD Number(const std::wstring& s) {
+    return static_cast<DWORD>(std::wcstoul(s.c_str(), nullptr, 10));
+}
 
 Faults ReadFaults() {
     Faults f;
@@ -199,9 +204,11 @@ void WriteErrorLog(const char* levelAndModule, const char* text) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char line[512];
-    std::snprintf(line, sizeof line, "[%s %s %02u %02u:%02u:%02u.%03u000 %u] [%s] [pid %lu:tid %lu] %s\r\n",
-                  kDays[t.wDayOfWeek % 7], kMonths[(t.wMonth + 11) % 12], t.wDay, t.wHour, t.wMinute, t.wSecond,
-                  t.wMilliseconds, t.wYear, levelAndModule, static_cast<unsigned long>(::GetCurrentProcessId()),
+    std::snprintf(line, sizeof line,
+                  "[%s %s %02u %02u:%02u:%02u.%03u000 %u] [%s] [pid %lu:tid %lu] %s\r\n",
+                  kDays[t.wDayOfWeek % 7], kMonths[(t.wMonth + 11) % 12], t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds, t.wYear, levelAndModule,
+                  static_cast<unsigned long>(::GetCurrentProcessId()),
                   static_cast<unsigned long>(::GetCurrentThreadId()), text);
     ::CreateDirectoryW((g_home + L"\\logs").c_str(), nullptr);
     AppendLog(g_home + L"\\logs\\error.log", line);
@@ -215,11 +222,13 @@ int ConfigTest() {
     int exitCode = 0;
     if (Number(Setting(L"syntax_error", L"NB_STANDIN_SYNTAX_ERROR")) != 0) {
         char conf[MAX_PATH * 3];
-        ::WideCharToMultiByte(CP_UTF8, 0, (g_home + L"\\conf\\httpd.conf").c_str(), -1, conf, sizeof conf, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, (g_home + L"\\conf\\httpd.conf").c_str(), -1, conf,
+                              sizeof conf, nullptr, nullptr);
         std::snprintf(text, sizeof text,
-                      "AH00526: Syntax error on line 1 of %s:\r\nInvalid command 'StandinFault', perhaps misspelled "
-                      "or defined by a module not included in the server configuration\r\n", conf);
+                      "AH00526: Syntax error on line 1 of %s:\r\nInvalid command 'StandinFault', "
+                      "perhaps misspelled "
+                      "or defined by a module not included in the server configuration\r\n",
+                      conf);
         exitCode = 1;
     } else {
         std::snprintf(text, sizeof text, "Syntax OK\r\n");
@@ -295,7 +304,8 @@ bool TargetToPath(const std::string& target, std::wstring& path) {
     for (std::size_t i = 0; i < target.size() && target[i] != '?' && target[i] != '#'; ++i) {
         char c = target[i];
         if (c == '%') {
-            if (i + 2 >= target.size() || Hex(target[i + 1]) < 0 || Hex(target[i + 2]) < 0) return false;
+            if (i + 2 >= target.size() || Hex(target[i + 1]) < 0 || Hex(target[i + 2]) < 0)
+                return false;
             c = static_cast<char>(Hex(target[i + 1]) * 16 + Hex(target[i + 2]));
             i += 2;
         }
@@ -352,10 +362,11 @@ bool SendAll(SOCKET s, const char* data, int size) {
 
 void SendStatus(SOCKET s, const char* status, bool body) {
     char head[256];
-    int n = std::snprintf(head, sizeof head,
-                          "HTTP/1.0 %s\r\nServer: nbmonitor-standin (not Apache)\r\n"
-                          "Content-Type: text/plain\r\nContent-Length: %u\r\nConnection: close\r\n\r\n",
-                          status, static_cast<unsigned>(std::strlen(status) + 1));
+    int n = std::snprintf(
+        head, sizeof head,
+        "HTTP/1.0 %s\r\nServer: nbmonitor-standin (not Apache)\r\n"
+        "Content-Type: text/plain\r\nContent-Length: %u\r\nConnection: close\r\n\r\n",
+        status, static_cast<unsigned>(std::strlen(status) + 1));
     SendAll(s, head, n);
     if (body) {
         SendAll(s, status, static_cast<int>(std::strlen(status)));
@@ -365,8 +376,10 @@ void SendStatus(SOCKET s, const char* status, bool body) {
 
 void Serve(SOCKET s) {
     DWORD timeout = kIoTimeoutMs;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                 sizeof timeout);
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
+                 sizeof timeout);
 
     char request[kMaxRequestBytes + 1];
     int size = 0;
@@ -396,8 +409,9 @@ void Serve(SOCKET s) {
         SendStatus(s, "400 Bad Request", !head);
         return;
     }
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     BY_HANDLE_FILE_INFORMATION info;
     if (file == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || info.nFileSizeHigh != 0) {
@@ -424,7 +438,9 @@ void Serve(SOCKET s) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
     std::wstring args = cmdLine ? cmdLine : L"";
     const std::size_t first = args.find_first_not_of(L" \t");
-    args = first == std::wstring::npos ? L"" : args.substr(first, args.find_last_not_of(L" \t") - first + 1);
+    args = first == std::wstring::npos
+               ? L""
+               : args.substr(first, args.find_last_not_of(L" \t") - first + 1);
     if (args == L"--help" || args == L"-h" || args == L"/?") {
         WriteOut(kHelp);
         return 0;
@@ -442,15 +458,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
 
     if (faults.exitNow) return 3;
     if (Number(Setting(L"error_exit", L"NB_STANDIN_ERROR_EXIT")) != 0) {
-        WriteErrorLog("mpm_winnt:error", "AH00451: no listening sockets available, shutting down (stand-in error_exit)");
+        WriteErrorLog(
+            "mpm_winnt:error",
+            "AH00451: no listening sockets available, shutting down (stand-in error_exit)");
         return 1;
     }
     if (!haveListen) return 1;
     OfferGracefulStop(faults);
     if (faults.exitAfterMs > 0)
-        ::CloseHandle(::CreateThread(nullptr, 0, ExitLater,
-                                     reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(faults.exitAfterMs)),
-                                     0, nullptr));
+        ::CloseHandle(::CreateThread(
+            nullptr, 0, ExitLater,
+            reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(faults.exitAfterMs)), 0, nullptr));
     if (faults.listenDelayMs > 0) ::Sleep(faults.listenDelayMs);
     if (faults.neverListen)
         for (;;) ::Sleep(INFINITE);

@@ -17,7 +17,7 @@ constexpr const wchar_t* kWindowTitle = nb::names::kSupervisorTitle;
 
 constexpr std::uint32_t kWmCommand = 0x0111;
 constexpr std::uint32_t kWmTrayCallback = WM_TRAY_CALLBACK;  // WM_USER + 100 = 1124
-constexpr std::intptr_t kWmLButtonDblClk = 0x0203;        // 515
+constexpr std::intptr_t kWmLButtonDblClk = 0x0203;           // 515
 
 struct Command {
     const wchar_t* word;
@@ -31,8 +31,10 @@ constexpr Command kCommands[] = {
     {L"show", kWmCommand, ID_SHOW, 0, "show the supervisor window"},
     {L"backup", kWmCommand, ID_BACKUP, 0, "run the backup script, then say so in a box"},
     {L"restore", kWmCommand, ID_RESTORE, 0, "open the restore dialog"},
-    {L"initialize", kWmCommand, ID_INITIALIZE, 0, "delete htdocs\\data\\app.db after a confirmation"},
-    {L"open", kWmTrayCallback, 0, kWmLButtonDblClk, "open the start page (as a double-click on the icon)"},
+    {L"initialize", kWmCommand, ID_INITIALIZE, 0,
+     "delete htdocs\\data\\app.db after a confirmation"},
+    {L"open", kWmTrayCallback, 0, kWmLButtonDblClk,
+     "open the start page (as a double-click on the icon)"},
     {L"about", kWmCommand, ID_TRAY_ABOUT, 0, "show the About box"},
     {L"exit", kWmCommand, ID_TRAY_EXIT, 0, "end the supervisor, which stops the web server"},
 };

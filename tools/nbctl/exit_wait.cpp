@@ -31,7 +31,8 @@ int PostAndWaitForEnd(void* window, std::uint32_t message, std::uintptr_t wParam
                      static_cast<unsigned long>(::GetLastError()));
         return kExitNotRunning;
     }
-    if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(ms)) == WAIT_OBJECT_0) return kExitOk;
+    if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(ms)) == WAIT_OBJECT_0)
+        return kExitOk;
     std::fprintf(stderr, "nbctl: nbmonitor (process %lu) still runs after %lu ms\n",
                  static_cast<unsigned long>(pid), ms);
     return kExitStillRunning;

@@ -16,8 +16,8 @@ namespace nbctl {
 
 // Seconds since 1970-01-01 UTC of a log line's time (2026-12-08T23:55:01.123+09:00).
 inline bool LogTimeToUnix(const std::string& t, long long* out) {
-    if (t.size() < 29 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' ||
-        t[19] != '.' || (t[23] != '+' && t[23] != '-') || t[26] != ':')
+    if (t.size() < 29 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
+        t[16] != ':' || t[19] != '.' || (t[23] != '+' && t[23] != '-') || t[26] != ':')
         return false;
     auto num = [&t](std::size_t at, std::size_t n) { return std::atoi(t.substr(at, n).c_str()); };
     long long y = num(0, 4), m = num(5, 2), d = num(8, 2);
@@ -75,7 +75,8 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
             h.build = FieldOf(line, "build");
             h.healthInterval = static_cast<unsigned long>(number("nbmonitor.health_interval", 0));
             h.healthTimeout = static_cast<unsigned long>(number("nbmonitor.health_timeout", 3000));
-            h.healthFailuresAllowed = static_cast<unsigned long>(number("nbmonitor.health_failures", 3));
+            h.healthFailuresAllowed = static_cast<unsigned long>(
+                number("nbmonitor.health_failures", 3));
             h.backupInterval = number("nbmonitor.backup_interval", 86400000);
             h.healthLast = fresh.healthLast;
             h.healthTime = fresh.healthTime;
@@ -99,7 +100,8 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
         } else if (e == "restart") {
             h.healthFailures = 0;
             long long when = 0;
-            if (LogTimeToUnix(line.time, &when) && when <= now && now - when < 3600) ++h.restartsLastHour;
+            if (LogTimeToUnix(line.time, &when) && when <= now && now - when < 3600)
+                ++h.restartsLastHour;
         } else if (e == "server-exited") {
             h.said.clear();
             h.haveExit = true;
@@ -109,7 +111,8 @@ inline History Summarize(const std::vector<std::string>& lines, long long now) {
             h.exitCodeHex = FieldOf(line, "code_hex");
             h.exitMeaning = FieldOf(line, "meaning");
             // A line written before the table was there: named here.
-            if (h.exitCodeHex.empty() && detail::AllDigits(h.exitCode, 10) && std::stoull(h.exitCode) <= 0xFFFFFFFFull) {
+            if (h.exitCodeHex.empty() && detail::AllDigits(h.exitCode, 10) &&
+                std::stoull(h.exitCode) <= 0xFFFFFFFFull) {
                 const uint32_t code = static_cast<uint32_t>(std::stoull(h.exitCode));
                 h.exitCodeHex = nb::exit_codes::Hex(code);
                 if (const char* m = nb::exit_codes::MeaningOf(code)) h.exitMeaning = m;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/layout.h"
 #include "nbctl.h"
 #include "text.h"
 
@@ -22,13 +23,15 @@ constexpr unsigned long long kMaxTailBytes = 4ull << 20;
 
 struct FileId {
     DWORD volume = 0, high = 0, low = 0;
-    bool operator==(const FileId& o) const { return volume == o.volume && high == o.high && low == o.low; }
+    bool operator==(const FileId& o) const {
+        return volume == o.volume && high == o.high && low == o.low;
+    }
 };
 
 ScopedKernelHandle OpenShared(const std::wstring& path) {
-    return ScopedKernelHandle(::CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return ScopedKernelHandle(::CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileId IdOf(HANDLE h) {
@@ -83,14 +86,16 @@ struct Current {
     std::string rest;
 };
 
-bool Tail(const std::wstring& home, std::size_t n, std::vector<std::string>* out, Current* current) {
+bool Tail(const std::wstring& home, std::size_t n, std::vector<std::string>* out,
+          Current* current) {
     const std::wstring path = LogPath(home);
     std::vector<std::string> lines, older;
     Current now;
     now.found = ReadTail(path, false, &lines, &now.id, &now.end, &now.rest);
     FileId id;
     unsigned long long end = 0;
-    const bool haveOlder = lines.size() < n && ReadTail(path + L".1", true, &older, &id, &end, nullptr);
+    const bool haveOlder = lines.size() < n &&
+                           ReadTail(path + L".1", true, &older, &id, &end, nullptr);
     if (!now.found && !haveOlder) return false;
     *out = LastLines(std::move(older), lines, n);
     if (current) *current = now;
@@ -131,14 +136,15 @@ int Follow(const std::wstring& path, Current current) {
         }
         std::string bytes = current.rest;
         current.end = ReadFrom(h.Get(), current.end, &bytes);
-        for (std::string& line : CompleteLines(bytes, &current.rest)) lines.push_back(std::move(line));
+        for (std::string& line : CompleteLines(bytes, &current.rest))
+            lines.push_back(std::move(line));
         if (!lines.empty() && !PrintLines(lines)) return kExitOk;
     }
 }
 
 }  // namespace
 
-std::wstring LogPath(const std::wstring& home) { return home + L"logs\\nbmonitor.log"; }
+std::wstring LogPath(const std::wstring& home) { return home + (nb::layout::kLogFile + 1); }
 
 bool LastLogLines(const std::wstring& home, std::size_t n, std::vector<std::string>* lines) {
     return Tail(home, n, lines, nullptr);
@@ -151,7 +157,8 @@ int LogCommand(std::size_t n, bool follow) {
     Current current;
     const bool found = Tail(home, n, &lines, &current);
     if (!found) {
-        std::fprintf(stderr, "nbctl: no log at %s%s\n", Utf8(path).c_str(), follow ? " yet; waiting for it" : "");
+        std::fprintf(stderr, "nbctl: no log at %s%s\n", Utf8(path).c_str(),
+                     follow ? " yet; waiting for it" : "");
         if (!follow) return kExitNoLog;
     }
     if (!PrintLines(lines)) return kExitOk;

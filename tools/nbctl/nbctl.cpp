@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home_path.h"
 #include "base/settings.h"
 #include "commands.h"
 #include "nbctl.h"
@@ -39,11 +40,14 @@ bool Print(const std::string& text) {
     DWORD mode = 0;
     if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode)) {
         std::fflush(stdout);
-        int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0);
         std::vector<wchar_t> wide(static_cast<std::size_t>(n > 0 ? n : 1));
-        n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+        n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                  wide.data(), n);
         DWORD written = 0;
-        return n <= 0 || ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(n), &written, nullptr);
+        return n <= 0 ||
+               ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(n), &written, nullptr);
     }
     return std::fputs(text.c_str(), stdout) >= 0;
 }
@@ -51,7 +55,7 @@ bool Print(const std::string& text) {
 std::wstring OwnHome() {
     std::vector<wchar_t> path(32768);
     const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    return HomeFromExePath(std::wstring(path.data(), n < path.size() ? n : 0));
+    return nb::HomeFromModulePath(std::wstring(path.data(), n < path.size() ? n : 0));
 }
 
 }  // namespace nbctl
@@ -59,36 +63,39 @@ std::wstring OwnHome() {
 namespace {
 
 void Usage(std::FILE* out) {
-    std::fputs("usage: nbctl COMMAND\n"
-               "Sends COMMAND to the running nbmonitor (its window titled \"nbmonitorDlg\"), or reports\n"
-               "on it.\n\n",
-               out);
+    std::fputs(
+        "usage: nbctl COMMAND\n"
+        "Sends COMMAND to the running nbmonitor (its window titled \"nbmonitorDlg\"), or reports\n"
+        "on it.\n\n",
+        out);
     for (const nbctl::Command& c : nbctl::kCommands)
         std::fprintf(out, "  %-11s %s\n", nbctl::Utf8(c.word).c_str(), c.summary);
-    std::fputs("  status      nbmonitor's pid and home, its port, the httpd.exe processes, whether\n"
-               "              http://localhost:<port>/index.php answers, the health check, the last\n"
-               "              server exit and its meaning, the restarts of the last hour, the crash\n"
-               "              loop, the newest backup, the last 5 lines of the log;\n"
-               "              --json: the same as one JSON object. Exit status 0 when it runs and\n"
-               "              the page answers, 3 when it runs and the page does not, 1 when it\n"
-               "              does not run\n"
-               "  log         the last 20 lines of the log (logs\\nbmonitor.log of the home);\n"
-               "              -n N: the last N lines; -f: then the new ones as they come, until\n"
-               "              Ctrl-C. Exit status 1 when there is no log\n\n"
-               "  exit --wait[=MS]  post exit, then wait until nbmonitor has ended, at most MS\n"
-               "              milliseconds; without =MS, the home's stop_timeout (conf\\nbmonitor.ini,\n"
-               "              [httpd], at most 60000) + 10000, at least 30000: exit status 0 when\n"
-               "              it has, 4 when it still runs\n"
-               "  --version   nbctl's build id: version, commit, +dirty for a changed tree\n"
-               "Exit status 2 for a wrong command line.\n",
-               out);
+    std::fputs(
+        "  status      nbmonitor's pid and home, its port, the httpd.exe processes, whether\n"
+        "              http://localhost:<port>/index.php answers, the health check, the last\n"
+        "              server exit and its meaning, the restarts of the last hour, the crash\n"
+        "              loop, the newest backup, the last 5 lines of the log;\n"
+        "              --json: the same as one JSON object. Exit status 0 when it runs and\n"
+        "              the page answers, 3 when it runs and the page does not, 1 when it\n"
+        "              does not run\n"
+        "  log         the last 20 lines of the log (logs\\nbmonitor.log of the home);\n"
+        "              -n N: the last N lines; -f: then the new ones as they come, until\n"
+        "              Ctrl-C. Exit status 1 when there is no log\n\n"
+        "  exit --wait[=MS]  post exit, then wait until nbmonitor has ended, at most MS\n"
+        "              milliseconds; without =MS, the home's stop_timeout (conf\\nbmonitor.ini,\n"
+        "              [httpd], at most 60000) + 10000, at least 30000: exit status 0 when\n"
+        "              it has, 4 when it still runs\n"
+        "  --version   nbctl's build id: version, commit, +dirty for a changed tree\n"
+        "Exit status 2 for a wrong command line.\n",
+        out);
 }
 
 // exit --wait's default, from the settings of the home whose supervisor runs (else nbctl's own).
 unsigned long DefaultExitWait() {
     const std::wstring ini = nbctl::LogHome() + nb::layout::kSettingsSuffix;
     const nb::settings::IntKey& key = nb::settings::kStopTimeout;
-    return nbctl::DefaultExitWaitMs(::GetPrivateProfileIntW(key.section, key.key, key.defaultValue, ini.c_str()));
+    return nbctl::DefaultExitWaitMs(
+        ::GetPrivateProfileIntW(key.section, key.key, key.defaultValue, ini.c_str()));
 }
 
 int Wrong(const char* what, const wchar_t* word) {

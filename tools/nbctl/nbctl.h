@@ -37,7 +37,7 @@ bool FindSupervisor(SupervisorInfo* info);
 // The home whose log nbctl reads: the running supervisor's, else nbctl's own.
 std::wstring LogHome();
 
-// <home>logs\nbmonitor.log
+// The supervision log of a home (nb::layout::kLogFile).
 std::wstring LogPath(const std::wstring& home);
 
 // The last n complete lines of the log, older lines from the rotated file when the current

@@ -14,9 +14,12 @@ int wmain(int argc, wchar_t** argv) {
     bool wait = true;
     int i = 1;
     for (; i < argc - 1; ++i) {
-        if (std::wcscmp(argv[i], L"--dir") == 0 && i + 2 < argc) dir = argv[++i];
-        else if (std::wcscmp(argv[i], L"--no-wait") == 0) wait = false;
-        else break;
+        if (std::wcscmp(argv[i], L"--dir") == 0 && i + 2 < argc)
+            dir = argv[++i];
+        else if (std::wcscmp(argv[i], L"--no-wait") == 0)
+            wait = false;
+        else
+            break;
     }
     if (i != argc - 1) {
         std::fputs("usage: nbspawn [--dir DIR] [--no-wait] \"COMMAND LINE\"\n", stderr);
@@ -28,8 +31,8 @@ int wmain(int argc, wchar_t** argv) {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                          dir, &si, &pi)) {
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                          nullptr, dir, &si, &pi)) {
         std::fprintf(stderr, "nbspawn: CreateProcess failed (error %lu)\n",
                      static_cast<unsigned long>(::GetLastError()));
         return 255;

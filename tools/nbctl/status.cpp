@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home_path.h"
 #include "commands.h"
 #include "nbctl.h"
 #include "text.h"
@@ -55,8 +56,9 @@ std::vector<unsigned long> ServerPids() {
 
 // The listen file's port; *problem says why there is none.
 bool ReadPort(const std::wstring& file, unsigned* port, std::string* problem) {
-    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) {
         *problem = "cannot read it (error " + std::to_string(::GetLastError()) + ")";
         return false;
@@ -64,7 +66,8 @@ bool ReadPort(const std::wstring& file, unsigned* port, std::string* problem) {
     char buffer[4096];
     DWORD got = 0;
     std::string text;
-    while (text.size() < 65536 && ::ReadFile(h.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (text.size() < 65536 && ::ReadFile(h.Get(), buffer, sizeof buffer, &got, nullptr) &&
+           got > 0)
         text.append(buffer, got);
     if (!ParseListenPort(text, port)) {
         *problem = "no Listen line with a port";
@@ -89,7 +92,8 @@ public:
     unsigned long Ms() const {
         LARGE_INTEGER now;
         ::QueryPerformanceCounter(&now);
-        return static_cast<unsigned long>((now.QuadPart - m_start.QuadPart) * 1000 / m_frequency.QuadPart);
+        return static_cast<unsigned long>((now.QuadPart - m_start.QuadPart) * 1000 /
+                                          m_frequency.QuadPart);
     }
 
 private:
@@ -124,7 +128,8 @@ bool ConnectWithin(SOCKET s, unsigned port, const Stopwatch& clock, PageAnswer* 
     to.sin_family = AF_INET;
     to.sin_port = ::htons(static_cast<u_short>(port));
     to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR) return true;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR)
+        return true;
     const int code = ::WSAGetLastError();
     if (code != WSAEWOULDBLOCK) {
         page->error = SocketError("connect", code);
@@ -141,8 +146,8 @@ bool ConnectWithin(SOCKET s, unsigned port, const Stopwatch& clock, PageAnswer* 
 
 bool SendRequest(SOCKET s, unsigned port, const Stopwatch& clock, PageAnswer* page,
                  const std::string& timeout) {
-    const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" + std::to_string(port) +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request = "GET /index.php HTTP/1.0\r\nHost: localhost:" +
+                                std::to_string(port) + "\r\nConnection: close\r\n\r\n";
     bool failed = false;
     for (std::size_t sent = 0; sent < request.size();) {
         const int n = ::send(s, request.data() + sent, static_cast<int>(request.size() - sent), 0);
@@ -223,7 +228,8 @@ std::string JsonLogLine(const std::string& text) {
         out += ",\"time\":" + JsonString(line.time) + ",\"pid\":" + Number(line.pid) +
                ",\"event\":" + JsonString(line.event) + ",\"fields\":{";
         for (std::size_t i = 0; i < line.fields.size(); ++i)
-            out += (i ? "," : "") + JsonString(line.fields[i].first) + ":" + JsonString(line.fields[i].second);
+            out += (i ? "," : "") + JsonString(line.fields[i].first) + ":" +
+                   JsonString(line.fields[i].second);
         out += "}";
     }
     return out + "}";
@@ -238,7 +244,7 @@ bool FindSupervisor(SupervisorInfo* info) {
     ::GetWindowThreadProcessId(window, &pid);
     info->pid = pid;
     const std::wstring exe = pid ? ImagePath(pid) : std::wstring();
-    info->home = exe.empty() ? std::wstring() : HomeFromExePath(exe);
+    info->home = exe.empty() ? std::wstring() : nb::HomeFromModulePath(exe);
     return true;
 }
 
@@ -253,8 +259,9 @@ namespace {
 // Whether the settings file begins with a UTF-8 byte-order mark, which Windows' profile
 // functions read as part of the first line: that section's keys are then not found.
 bool HasUtf8Mark(const std::wstring& file) {
-    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedKernelHandle h(::CreateFileW(file.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     char head[3] = {};
     DWORD got = 0;
     return h && ::ReadFile(h.Get(), head, sizeof head, &got, nullptr) && got == 3 &&
@@ -315,13 +322,15 @@ std::string StatusJson(const StatusFacts& f) {
     } else {
         out += "{\"url\":" + (f.havePort ? JsonString(f.url) : kNull);
         out += ",\"ok\":" + std::string(page.ok ? "true" : "false");
-        out += ",\"status\":" + (page.status >= 0 ? Number(static_cast<unsigned long>(page.status)) : kNull);
+        out += ",\"status\":" +
+               (page.status >= 0 ? Number(static_cast<unsigned long>(page.status)) : kNull);
         out += ",\"ms\":" + (page.status >= 0 ? Number(page.ms) : kNull);
         out += ",\"error\":" + (page.error.empty() ? kNull : JsonString(page.error)) + "}";
     }
     out += StatusHistory(f.home, true);
     out += ",\"log\":{\"path\":" + JsonString(Utf8(f.logPath)) + ",\"lines\":[";
-    for (std::size_t i = 0; i < f.lines.size(); ++i) out += (i ? "," : "") + JsonLogLine(f.lines[i]);
+    for (std::size_t i = 0; i < f.lines.size(); ++i)
+        out += (i ? "," : "") + JsonLogLine(f.lines[i]);
     out += "]}}\n";
     return out;
 }
@@ -336,12 +345,15 @@ std::string PageRow(const StatusFacts& f) {
 
 std::string StatusText(const StatusFacts& f) {
     std::string out;
-    auto row = [&out](const char* name, const std::string& value) { out += StatusRow(name, value); };
+    auto row = [&out](const char* name, const std::string& value) {
+        out += StatusRow(name, value);
+    };
     row("nbmonitor", f.running ? "running, pid " + Number(f.supervisor.pid) : "not running");
     row("home", Utf8(f.home) + (f.ownHome ? " (where nbctl is installed)" : ""));
     if (f.settingsBom)
-        row("settings", Utf8(f.settingsFile) + ": begins with a UTF-8 byte-order mark; Windows misses "
-                        "the keys of its first section (save it as ANSI or UTF-16 LE)");
+        row("settings", Utf8(f.settingsFile) +
+                            ": begins with a UTF-8 byte-order mark; Windows misses "
+                            "the keys of its first section (save it as ANSI or UTF-16 LE)");
     row("port", f.havePort ? Number(f.port) + " (" + Utf8(f.listenFile) + ")"
                            : "unknown: " + Utf8(f.listenFile) + ": " + f.portProblem);
     std::string pids;

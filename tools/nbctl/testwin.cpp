@@ -31,8 +31,8 @@ void Log(const char* line) {
 LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_COMMAND || msg == WM_TRAY_CALLBACK) {
         char line[96];
-        std::snprintf(line, sizeof line, "msg=%u wp=%lu lp=%ld", msg, static_cast<unsigned long>(wp),
-                      static_cast<long>(lp));
+        std::snprintf(line, sizeof line, "msg=%u wp=%lu lp=%ld", msg,
+                      static_cast<unsigned long>(wp), static_cast<long>(lp));
         Log(line);
         if (msg == WM_COMMAND && LOWORD(wp) == ID_TRAY_EXIT) ::DestroyWindow(hwnd);
         return 0;

@@ -9,18 +9,6 @@
 
 namespace nbctl {
 
-// The home folder of a program file: the parent of the folder that holds it, with its
-// trailing backslash (C:\nimbara\bin\nbmonitor.exe gives C:\nimbara\), as the supervisor
-// derives its own.
-inline std::wstring HomeFromExePath(std::wstring path) {
-    std::size_t slash = path.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return path;
-    path.resize(slash);
-    slash = path.find_last_of(L'\\');
-    if (slash != std::wstring::npos) path.resize(slash + 1);
-    return path;
-}
-
 // Splits bytes into lines at LF, each without its CR. What follows the last LF (a line the
 // writer has not finished) goes to *rest.
 inline std::vector<std::string> CompleteLines(const std::string& bytes, std::string* rest) {
@@ -54,8 +42,8 @@ inline std::vector<std::string> LogLinesOf(const std::string& bytes, bool fromMi
 }
 
 // The last n of the rotated file's lines followed by the current file's.
-inline std::vector<std::string> LastLines(std::vector<std::string> older, const std::vector<std::string>& current,
-                                          std::size_t n) {
+inline std::vector<std::string> LastLines(std::vector<std::string> older,
+                                          const std::vector<std::string>& current, std::size_t n) {
     older.insert(older.end(), current.begin(), current.end());
     if (older.size() > n) older.erase(older.begin(), older.end() - static_cast<std::ptrdiff_t>(n));
     return older;
@@ -106,7 +94,8 @@ inline bool ParseHttpStatus(const std::string& answer, int* status) {
     if (blank == std::string::npos || blank + 4 > answer.size()) return false;
     const std::string digits = answer.substr(blank + 1, 3);
     if (!detail::AllDigits(digits, 3)) return false;
-    if (blank + 4 < answer.size() && !detail::IsBlank(answer[blank + 4]) && answer[blank + 4] != '\r')
+    if (blank + 4 < answer.size() && !detail::IsBlank(answer[blank + 4]) &&
+        answer[blank + 4] != '\r')
         return false;
     *status = std::stoi(digits);
     return true;
@@ -196,19 +185,19 @@ inline std::string JsonString(const std::string& text) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
-                default:
-                    if (c < 0x20) {
-                        out += "\\u00";
-                        out += kHex[c >> 4];
-                        out += kHex[c & 15];
-                    } else {
-                        out += static_cast<char>(c);
-                    }
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 15];
+                } else {
+                    out += static_cast<char>(c);
+                }
             }
             ++i;
             continue;
@@ -217,14 +206,22 @@ inline std::string JsonString(const std::string& text) {
         // out overlong forms, surrogates and code points beyond U+10FFFF).
         std::size_t length = 0;
         unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
-        else if (c == 0xE0) length = 3, low = 0xA0;
-        else if (c >= 0xE1 && c <= 0xEC) length = 3;
-        else if (c == 0xED) length = 3, high = 0x9F;
-        else if (c >= 0xEE && c <= 0xEF) length = 3;
-        else if (c == 0xF0) length = 4, low = 0x90;
-        else if (c >= 0xF1 && c <= 0xF3) length = 4;
-        else if (c == 0xF4) length = 4, high = 0x8F;
+        if (c >= 0xC2 && c <= 0xDF)
+            length = 2;
+        else if (c == 0xE0)
+            length = 3, low = 0xA0;
+        else if (c >= 0xE1 && c <= 0xEC)
+            length = 3;
+        else if (c == 0xED)
+            length = 3, high = 0x9F;
+        else if (c >= 0xEE && c <= 0xEF)
+            length = 3;
+        else if (c == 0xF0)
+            length = 4, low = 0x90;
+        else if (c >= 0xF1 && c <= 0xF3)
+            length = 4;
+        else if (c == 0xF4)
+            length = 4, high = 0x8F;
         bool valid = length != 0 && i + length <= n;
         for (std::size_t k = 1; valid && k < length; ++k) {
             const unsigned char b = static_cast<unsigned char>(text[i + k]);

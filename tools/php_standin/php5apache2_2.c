@@ -17,22 +17,19 @@
 module AP_MODULE_DECLARE_DATA php5_module;
 
 /* PHPIniDir "DIR": accepted (php.ini is not read). */
-static const char *set_ini_dir(cmd_parms *cmd, void *config, const char *dir)
-{
+static const char *set_ini_dir(cmd_parms *cmd, void *config, const char *dir) {
     (void)cmd;
     (void)config;
     (void)dir;
     return NULL;
 }
 
-static int is_php_type(const char *type)
-{
+static int is_php_type(const char *type) {
     return type != NULL && strcasecmp(type, "application/x-httpd-php") == 0;
 }
 
 /* After the type is known: what PHP would run goes to the default handler, as an HTML page. */
-static int php_fixups(request_rec *r)
-{
+static int php_fixups(request_rec *r) {
     if (!is_php_type(r->handler) && !(r->handler == NULL && is_php_type(r->content_type)))
         return DECLINED;
     r->handler = NULL;
@@ -40,8 +37,7 @@ static int php_fixups(request_rec *r)
     return OK;
 }
 
-static void register_hooks(apr_pool_t *pool)
-{
+static void register_hooks(apr_pool_t *pool) {
     (void)pool;
     ap_hook_fixups(php_fixups, NULL, NULL, APR_HOOK_MIDDLE);
 }
@@ -49,16 +45,15 @@ static void register_hooks(apr_pool_t *pool)
 static const command_rec php_commands[] = {
     AP_INIT_TAKE1("PHPIniDir", set_ini_dir, NULL, RSRC_CONF,
                   "folder of php.ini (not read by the PHP stand-in)"),
-    {NULL}
-};
+    {NULL}};
 
 module AP_MODULE_DECLARE_DATA php5_module = {
     STANDARD20_MODULE_STUFF,
-    NULL,          /* per-directory configuration */
-    NULL,          /* merge per-directory configuration */
-    NULL,          /* per-server configuration */
-    NULL,          /* merge per-server configuration */
-    php_commands,  /* directives */
-    register_hooks,  /* hooks */
+    NULL,               /* per-directory configuration */
+    NULL,               /* merge per-directory configuration */
+    NULL,               /* per-server configuration */
+    NULL,               /* merge per-server configuration */
+    php_commands,       /* directives */
+    register_hooks,     /* hooks */
     AP_MODULE_FLAG_NONE /* flags */
 };
