@@ -38,7 +38,8 @@ bool CnbmonitorApp::InitInstance() {
     // Before anything is launched, for the server and the scripts inherit it: without it a
     // crashed server waits behind Windows' "has stopped working" box (and still counts as
     // running), and a server missing a DLL shows a system-modal box at every restart.
-    nb::Processes().AddErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    nb::Processes().AddErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+                                 SEM_NOOPENFILEERRORBOX);
     nb::Dialogs().InitCommonControls(ICC_WIN95_CLASSES);
     if (!StartSockets()) return false;
     if (AnotherInstanceRuns()) return false;
@@ -50,7 +51,8 @@ bool CnbmonitorApp::InitInstance() {
 
 bool CnbmonitorApp::StartSockets() {
     uint16_t granted = 0;
-    if (nb::Sockets().SocketsStartup(SOCKETS_VERSION_1_1, &granted) && granted == SOCKETS_VERSION_1_1)
+    if (nb::Sockets().SocketsStartup(SOCKETS_VERSION_1_1, &granted) &&
+        granted == SOCKETS_VERSION_1_1)
         return true;
     if (granted != 0) nb::Sockets().SocketsCleanup();
     Refuse(nb::Windows().LoadStringResource(IDS_SOCKETS_INIT_FAILED).c_str());

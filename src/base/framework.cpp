@@ -28,8 +28,7 @@ nb::WindowId CWinApp::MainWindowHandle() {
 
 int CWinApp::Run() {
     std::wstring module;
-    if (nb::Processes().ModulePath(module, nb::kMaxModulePathChars))
-        m_title = nb::FileStem(module);
+    if (nb::Processes().ModulePath(module, nb::kMaxModulePathChars)) m_title = nb::FileStem(module);
     InitInstance();
     return ExitInstance();
 }
@@ -77,16 +76,13 @@ bool CDialog::PreTranslateMessage(const nb::QueuedMessage&) { return false; }
 
 bool CDialog::OnInitDialog() { return true; }
 
-bool CDialog::OnMessage(uint32_t, std::uintptr_t, std::intptr_t, std::intptr_t*) {
-    return false;
-}
+bool CDialog::OnMessage(uint32_t, std::uintptr_t, std::intptr_t, std::intptr_t*) { return false; }
 
 std::intptr_t CDialog::Default(uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
     return nb::Dialogs().DefaultProc(m_hWnd, msg, wp, lp);
 }
 
-bool CDialog::OnWndMsg(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
-                       std::intptr_t* result) {
+bool CDialog::OnWndMsg(uint32_t msg, std::uintptr_t wp, std::intptr_t lp, std::intptr_t* result) {
     if (msg == WM_INITDIALOG) {
         *result = OnInitDialog() ? 1 : 0;
         return true;

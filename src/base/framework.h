@@ -167,9 +167,7 @@ bool DispatchTable(T* self, const MessageEntry<T> (&table)[N], uint32_t msg, std
     for (const Entry& e : table) {
         bool match = false;
         switch (e.kind) {
-        case Entry::kMessage:
-            match = e.key == msg;
-            break;
+        case Entry::kMessage: match = e.key == msg; break;
         case Entry::kCommand:
             match = msg == WM_COMMAND && IsCommand(wp, lp) && LoWord(wp) == e.key;
             break;

@@ -16,17 +16,18 @@ uint32_t ReadInt(const CWinApp& app, const IntKey& key) {
 
 std::wstring ReadAddress(const CWinApp& app) {
     return nb::Files().ProfileString(kHttpd, kDefaultAddressKey, kDefaultAddress,
-                                  app.SettingsPath(), kAddressChars);
+                                     app.SettingsPath(), kAddressChars);
 }
 
 std::wstring ReadErrorLog(const CWinApp& app) {
     return nb::Files().ProfileString(kHttpd, kErrorLogKey, kErrorLogDefault, app.SettingsPath(),
-                                  kErrorLogChars);
+                                     kErrorLogChars);
 }
 
 bool HasUtf8Mark(const CWinApp& app) {
     std::string bytes;
-    return nb::Files().ReadWholeFile(app.SettingsPath(), bytes) && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    return nb::Files().ReadWholeFile(app.SettingsPath(), bytes) &&
+           bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
 }
 
 }  // namespace settings
@@ -39,7 +40,9 @@ std::wstring ServerPathOfDir(const std::wstring& dirPart) {
     return s;
 }
 
-std::wstring ServerPathOf(const std::wstring& home) { return ServerPathOfDir(nb::SplitPath(home).dir); }
+std::wstring ServerPathOf(const std::wstring& home) {
+    return ServerPathOfDir(nb::SplitPath(home).dir);
+}
 
 bool SettingsPathFromCurrentDir(const std::wstring& currentDir, std::size_t bufChars,
                                 std::wstring* out) {

@@ -80,9 +80,9 @@ std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
     int offset = t.utcOffsetMinutes;
     char sign = offset < 0 ? '-' : '+';
     if (offset < 0) offset = -offset;
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d %lu ",
-                  t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond, sign,
-                  offset / 60, offset % 60, static_cast<unsigned long>(pid));
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d %lu ", t.year,
+                  t.month, t.day, t.hour, t.minute, t.second, t.millisecond, sign, offset / 60,
+                  offset % 60, static_cast<unsigned long>(pid));
     std::string line = stamp;
     line += event;
     for (const Field& f : fields) {
@@ -97,7 +97,8 @@ std::string FormatLine(const nb::LocalTime& t, uint32_t pid, const char* event,
 
 void Write(const char* event, const std::vector<Field>& fields) {
     if (g_path.empty()) return;
-    std::string line = FormatLine(nb::Processes().Now(), nb::Processes().CurrentProcessId(), event, fields);
+    std::string line = FormatLine(nb::Processes().Now(), nb::Processes().CurrentProcessId(), event,
+                                  fields);
     int64_t size = nb::Files().FileSize(g_path);
     if (size > 0 && static_cast<uint64_t>(size) + line.size() > kRotateBytes) {
         const std::wstring older = g_path + L".1";

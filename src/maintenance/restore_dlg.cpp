@@ -107,8 +107,8 @@ void CRestoreDlg::RestoreSelected() {
 }
 
 void CRestoreDlg::DeleteSelected() {
-    if (nb::Windows().MsgBox(m_hWnd, restore_text::kConfirmDelete, nullptr, MB_YESNO | MB_ICONQUESTION) !=
-        IDYES)
+    if (nb::Windows().MsgBox(m_hWnd, restore_text::kConfirmDelete, nullptr,
+                             MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     // Highest index first, so the indices still to come stay valid as rows go.
     const std::vector<int> rows = nb::Dialogs().SelectedRows(m_list);

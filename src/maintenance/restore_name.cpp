@@ -8,11 +8,17 @@ bool IsRestorableName(const std::wstring& name) {
     for (wchar_t c : name) {
         if (c < 0x20 || c == 0x7F) return false;
         switch (c) {
-        case L'%': case L'!': case L'"': case L'^': case L'&': case L'|':
-        case L'<': case L'>': case L'(': case L')':
-            return false;
-        default:
-            break;
+        case L'%':
+        case L'!':
+        case L'"':
+        case L'^':
+        case L'&':
+        case L'|':
+        case L'<':
+        case L'>':
+        case L'(':
+        case L')': return false;
+        default: break;
         }
     }
     return true;

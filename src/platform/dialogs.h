@@ -44,15 +44,13 @@ public:
     virtual WindowId CreateDialogWindow(int templateId, WindowId owner, IMessageTarget* self) = 0;
     // Runs the dialog modally: its own loop, which offers each message to
     // self->PreTranslateMessage first. Returns the value given to EndModal, -1 on failure.
-    virtual std::intptr_t RunModalDialog(int templateId, WindowId owner,
-                                         IMessageTarget* self) = 0;
+    virtual std::intptr_t RunModalDialog(int templateId, WindowId owner, IMessageTarget* self) = 0;
     virtual void EndModal(WindowId hwnd, std::intptr_t result) = 0;
     virtual void DestroyWin(WindowId hwnd) = 0;
     virtual std::intptr_t DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
                                       std::intptr_t lp) = 0;
     virtual WindowId DialogItem(WindowId dialog, int id) = 0;
-    virtual ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial,
-                                         int grow) = 0;
+    virtual ImageListRef ImageListCreate(int cx, int cy, uint32_t flags, int initial, int grow) = 0;
     virtual void ImageListDestroy(ImageListRef list) = 0;
     virtual int ImageListAddIcon(ImageListRef list, IconRef icon) = 0;  // index, or -1
     virtual int ImageListCount(ImageListRef list) = 0;
@@ -62,8 +60,7 @@ public:
     virtual int ListInsertColumn(WindowId list, int column, const std::wstring& title,
                                  int width) = 0;
     // Inserts a row (text, image, lParam 0); returns its index or -1.
-    virtual int ListInsertItem(WindowId list, int index, const std::wstring& text,
-                               int image) = 0;
+    virtual int ListInsertItem(WindowId list, int index, const std::wstring& text, int image) = 0;
     // Indices of the selected rows, lowest first.
     virtual std::vector<int> SelectedRows(WindowId list) = 0;
     virtual std::wstring ListItemText(WindowId list, int index) = 0;

@@ -40,8 +40,7 @@ std::wstring ExtendedLengthPath(const std::wstring& path);
 
 // Name of the file ReplaceFileContent writes before it moves it over the target: in the
 // same folder, so that the move is a rename on one volume.
-std::wstring TemporarySibling(const std::wstring& target, unsigned long processId,
-                              unsigned serial);
+std::wstring TemporarySibling(const std::wstring& target, unsigned long processId, unsigned serial);
 
 // The temporary file and the target as ReplaceFileContent hands them to the system: as built
 // while the temporary path fits MAX_PATH, else both in the extended-length form, so that a

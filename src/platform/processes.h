@@ -16,7 +16,7 @@ namespace nb {
 
 struct ProcessEntry {
     uint32_t pid = 0;
-    std::wstring exeName;  // file name only, as the process snapshot gives it
+    std::wstring exeName;    // file name only, as the process snapshot gives it
     uint32_t parentPid = 0;  // the process that created it (it may have ended since)
 };
 

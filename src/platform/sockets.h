@@ -20,8 +20,7 @@ public:
     // WSAStartup; *granted receives the version the library offers. 0 when the call fails.
     virtual int SocketsStartup(uint16_t version, uint16_t* granted) = 0;
     virtual void SocketsCleanup() = 0;
-    virtual ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port,
-                                    int backlog) = 0;
+    virtual ProbeResult ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) = 0;
     // Binds a fresh socket without options to the port on the wildcard address (0.0.0.0, and
     // :: where the system has IPv6) and closes it: 1 when every bind succeeds, 0 when one is
     // refused (someone listens there on every address).
@@ -32,8 +31,8 @@ public:
     // close events arrive at hwnd as message msg (WSAAsyncSelect: wParam the socket, the low
     // word of lParam the event FD_*, its high word the error). The caller owns *socket
     // (ScopedSocketRef). 0 when the attempt could not even begin.
-    virtual int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
-                             uint16_t port, SocketRef* socket) = 0;
+    virtual int BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
+                             SocketRef* socket) = 0;
     // Bytes sent (possibly fewer than given), -1 on failure.
     virtual int SocketSend(SocketRef socket, const std::string& bytes) = 0;
     // Appends what has arrived, at most maxBytes; returns their number, 0 when the peer has

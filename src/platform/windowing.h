@@ -35,8 +35,8 @@ public:
                        uint32_t style) = 0;
     virtual std::uintptr_t StartTimer(WindowId hwnd, std::uintptr_t id, uint32_t ms) = 0;
     virtual int StopTimer(WindowId hwnd, std::uintptr_t id) = 0;
-    virtual void MakeTopmost(WindowId hwnd) = 0;       // HWND_TOPMOST, SWP_NOMOVE|SWP_NOSIZE
-    virtual void HideAtOrigin(WindowId hwnd) = 0;      // HWND_TOP, 0,0,0,0, SWP_HIDEWINDOW
+    virtual void MakeTopmost(WindowId hwnd) = 0;   // HWND_TOPMOST, SWP_NOMOVE|SWP_NOSIZE
+    virtual void HideAtOrigin(WindowId hwnd) = 0;  // HWND_TOP, 0,0,0,0, SWP_HIDEWINDOW
     virtual void ShowWin(WindowId hwnd, int showCmd) = 0;
     virtual void SetTitle(WindowId hwnd, const std::wstring& title) = 0;
     virtual WindowId FindWindowByTitle(const std::wstring& title) = 0;

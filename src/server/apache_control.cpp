@@ -69,7 +69,8 @@ CApacheControl::CApacheControl(const CWinApp& app) : m_path(L"C:\\nimbara\\"), m
     SetPath(m_path);
     m_port = settings::ReadInt(m_app, settings::kDefaultPort);
     m_address = settings::ReadAddress(m_app);
-    m_said.Configure(settings::ReadErrorLog(m_app), settings::ReadInt(m_app, settings::kConfigTest) != 0);
+    m_said.Configure(settings::ReadErrorLog(m_app),
+                     settings::ReadInt(m_app, settings::kConfigTest) != 0);
 }
 
 void CApacheControl::DebugBox(const std::wstring& text, const wchar_t* caption) const {
@@ -88,7 +89,7 @@ int CApacheControl::PortCheck() {
     std::string ansi;
     if (!nb::Files().WideToAnsi(m_address, ansi, kAnsiAddressBytes)) {
         nb::Windows().MsgBox(0, server_text::kConversionFailed, server_text::kConversionCaption,
-                  MB_OK | MB_ICONERROR);
+                             MB_OK | MB_ICONERROR);
         return 0;
     }
     while (m_port < kNoMorePorts) {
@@ -97,9 +98,11 @@ int CApacheControl::PortCheck() {
         nb::ProbeResult r = nb::Sockets().ProbeListen(ansi, static_cast<uint16_t>(m_port), 5);
         // Windows lets the probe (and the server) bind beside another program listening on
         // the wildcard address; clients of localhost may then reach that one. Taken, too.
-        if (r == nb::ProbeResult::Listening && nb::Sockets().WildcardBindFree(static_cast<uint16_t>(m_port)))
+        if (r == nb::ProbeResult::Listening &&
+            nb::Sockets().WildcardBindFree(static_cast<uint16_t>(m_port)))
             return 1;
-        if (r == nb::ProbeResult::ListenFailed) DebugBox(L"listen() failed", L"CApacheControl::PortCheck");
+        if (r == nb::ProbeResult::ListenFailed)
+            DebugBox(L"listen() failed", L"CApacheControl::PortCheck");
         ++m_port;
     }
     return 0;
@@ -160,7 +163,9 @@ int CApacheControl::Start() {
     return 1;
 }
 
-uint32_t CApacheControl::StopTimeout() const { return settings::ReadInt(m_app, settings::kStopTimeout); }
+uint32_t CApacheControl::StopTimeout() const {
+    return settings::ReadInt(m_app, settings::kStopTimeout);
+}
 
 int CApacheControl::StopServers(uint32_t atMostMs) {
     return TerminateHttpd(std::min(StopTimeout(), atMostMs));
@@ -180,8 +185,9 @@ int CApacheControl::Restart(const std::function<bool()>& wanted) {
     nb::Processes().SleepMs(wait);
     if (wanted && !wanted()) return 0;
     if (Start() == 1) {
-        slog::Write("restart", {{"pid", m_dwProcessId}, {"port", m_port}, {"ended", ended},
-                                {"restart_wait", wait}});
+        slog::Write(
+            "restart",
+            {{"pid", m_dwProcessId}, {"port", m_port}, {"ended", ended}, {"restart_wait", wait}});
         return 1;
     }
     slog::Write("restart", {{"started", 0}, {"ended", ended}, {"restart_wait", wait}});

@@ -37,7 +37,8 @@ constexpr uint32_t kBusyRetryLimitMs = 200;
 bool WriteGeneratedFile(const std::wstring& path, const std::wstring& text) {
     std::string bytes;
     if (!EncodeGeneratedText(text, &bytes)) {
-        slog::Write("config", {{"file", path}, {"written", 0}, {"reason", L"character-above-U+00FF"}});
+        slog::Write("config",
+                    {{"file", path}, {"written", 0}, {"reason", L"character-above-U+00FF"}});
         return false;
     }
     nb::WriteError error = nb::WriteError::None;

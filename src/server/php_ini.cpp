@@ -34,7 +34,8 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
     };
     std::vector<Rewrite> rewrites;
     for (const PathLine& row : PathLines())
-        rewrites.push_back({row.prefix + kShippedPath + row.suffix, row.prefix + serverPath + row.suffix});
+        rewrites.push_back(
+            {row.prefix + kShippedPath + row.suffix, row.prefix + serverPath + row.suffix});
     std::wstring text = DecodeTextModeBytes(templateBytes);
     std::wstring out;
     out.reserve(text.size() + text.size() / 16 + 64);
@@ -58,8 +59,10 @@ std::wstring PhpIniText(const std::string& templateBytes, const std::wstring& se
 bool RegeneratePhpIni(const std::wstring& home) {
     std::string bytes;
     if (!nb::Files().ReadWholeFile(home + layout::kPhpTemplate, bytes)) {
-        slog::Write("config", {{"file", home + layout::kPhpIni}, {"written", 0},
-                               {"reason", L"template-unreadable"}, {"template", home + layout::kPhpTemplate}});
+        slog::Write("config", {{"file", home + layout::kPhpIni},
+                               {"written", 0},
+                               {"reason", L"template-unreadable"},
+                               {"template", home + layout::kPhpTemplate}});
         return false;
     }
     return WriteGeneratedFile(home + layout::kPhpIni, PhpIniText(bytes, ServerPathOf(home)));

@@ -15,7 +15,8 @@ std::wstring LaunchFolderOf(const std::wstring& modulePath) {
 
 std::wstring LaunchFolder() {
     std::wstring module;
-    return nb::Processes().ModulePath(module, nb::kMaxPathChars) ? LaunchFolderOf(module) : std::wstring();
+    return nb::Processes().ModulePath(module, nb::kMaxPathChars) ? LaunchFolderOf(module)
+                                                                 : std::wstring();
 }
 
 int CProcessControl::Execute(std::wstring cmdLine) {

@@ -18,11 +18,15 @@ std::wstring Decode(const std::string& bytes) {
     std::wstring out;
     for (std::size_t i = 0; i < bytes.size();) {
         const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        const std::size_t n = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 1;
+        const std::size_t n = b >= 0xF0 && b < 0xF5   ? 4
+                              : b >= 0xE0             ? 3
+                              : b >= 0xC2 && b < 0xE0 ? 2
+                                                      : 1;
         uint32_t cp = n == 4 ? b & 0x07u : n == 3 ? b & 0x0Fu : n == 2 ? b & 0x1Fu : b;
         bool valid = b < 0x80 || n > 1;
         for (std::size_t k = 1; valid && k < n; ++k) {
-            const unsigned char c = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
+            const unsigned char c = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k])
+                                                         : 0;
             valid = (c & 0xC0) == 0x80;
             cp = cp << 6 | (c & 0x3Fu);
         }
@@ -73,7 +77,8 @@ bool ParseErrorLine(const std::string& line, SaidLine* out) {
     std::size_t at = line.find(']');
     if (at == std::string::npos) return false;
     at = SkipBlanks(line, at + 1);
-    const std::size_t levelEnd = at < line.size() && line[at] == '[' ? line.find(']', at) : std::string::npos;
+    const std::size_t levelEnd = at < line.size() && line[at] == '[' ? line.find(']', at)
+                                                                     : std::string::npos;
     if (levelEnd == std::string::npos) return false;
     std::string level = line.substr(at + 1, levelEnd - at - 1);
     const std::size_t colon = level.rfind(':');
@@ -81,7 +86,8 @@ bool ParseErrorLine(const std::string& line, SaidLine* out) {
     if (!IsErrorLevel(level)) return false;
     at = SkipBlanks(line, levelEnd + 1);
     uint32_t pid = 0;
-    const std::size_t pidEnd = line.compare(at, 5, "[pid ") == 0 ? line.find(']', at) : std::string::npos;
+    const std::size_t pidEnd = line.compare(at, 5, "[pid ") == 0 ? line.find(']', at)
+                                                                 : std::string::npos;
     if (pidEnd != std::string::npos) {
         for (std::size_t d = at + 5; d < pidEnd && line[d] >= '0' && line[d] <= '9'; ++d)
             pid = pid * 10 + static_cast<uint32_t>(line[d] - '0');
@@ -102,7 +108,8 @@ void LogSaid(const std::vector<SaidLine>& lines, const wchar_t* source) {
     for (const SaidLine& l : lines) {
         std::vector<slog::Field> fields;
         if (l.pid != 0) fields.emplace_back("pid", l.pid);
-        if (!l.level.empty()) fields.emplace_back("level", std::wstring(l.level.begin(), l.level.end()));
+        if (!l.level.empty())
+            fields.emplace_back("level", std::wstring(l.level.begin(), l.level.end()));
         fields.emplace_back("text", l.text);
         if (source != nullptr) fields.emplace_back("source", source);
         slog::Write("server-said", fields);
@@ -136,7 +143,8 @@ std::vector<SaidLine> ConfigTestLines(const std::string& output, uint32_t pid) {
     }
     KeepLast(joined, kSaidLines);
     std::vector<SaidLine> said;
-    for (const std::string& line : joined) said.push_back(SaidLine{pid, std::string(), Decode(line)});
+    for (const std::string& line : joined)
+        said.push_back(SaidLine{pid, std::string(), Decode(line)});
     return said;
 }
 
@@ -158,15 +166,18 @@ void CServerSaid::Launching(const std::wstring& home) {
     if (m_mark < 0) m_mark = 0;
 }
 
-std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd, const std::wstring& launchDir) {
+std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd,
+                                  const std::wstring& launchDir) {
     std::vector<SaidLine> said;
     const int64_t size = m_path.empty() ? -1 : nb::Files().FileSize(m_path);
     // Smaller than at the launch: rotated or replaced, and what this launch wrote is unknown.
     if (size > m_mark) {
         const int64_t from = size - m_mark > static_cast<int64_t>(kSaidReadBytes)
-                                 ? size - static_cast<int64_t>(kSaidReadBytes) : m_mark;
+                                 ? size - static_cast<int64_t>(kSaidReadBytes)
+                                 : m_mark;
         std::string bytes;
-        if (nb::Files().ReadFileFrom(m_path, from, kSaidReadBytes, bytes)) said = ErrorLines(bytes, from > m_mark);
+        if (nb::Files().ReadFileFrom(m_path, from, kSaidReadBytes, bytes))
+            said = ErrorLines(bytes, from > m_mark);
     }
     // Told once: while restarts fail, every tick finds the same dead server again.
     if (size >= 0) m_mark = size;
@@ -176,7 +187,8 @@ std::wstring CServerSaid::Explain(uint64_t ranMs, const std::wstring& serverCmd,
     return said.empty() ? std::wstring() : said.front().text;
 }
 
-std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, const std::wstring& launchDir) {
+std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd,
+                                                 const std::wstring& launchDir) {
     // It reads the same files as the server, whose restart may be on its way: never beside
     // one. The next quick failure tries again.
     if (AnyServerRunning()) {
@@ -191,7 +203,9 @@ std::vector<SaidLine> CServerSaid::RunConfigTest(const std::wstring& serverCmd, 
         slog::Write("config-test", {{"cmd", cmd}, {"started", 0}});
         return {};
     }
-    std::vector<slog::Field> fields{{"cmd", cmd}, {"pid", run.pid}, {"code", run.exitCode},
+    std::vector<slog::Field> fields{{"cmd", cmd},
+                                    {"pid", run.pid},
+                                    {"code", run.exitCode},
                                     {"ran_ms", nb::Processes().MonotonicMs() - began}};
     if (run.ended) fields.emplace_back("ended", 1);
     slog::Write("config-test", fields);

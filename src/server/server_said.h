@@ -10,8 +10,8 @@
 namespace nb {
 
 struct SaidLine {
-    uint32_t pid = 0;    // 0: the line names none
-    std::string level;   // emerg, alert, crit, error; empty for the configuration test
+    uint32_t pid = 0;   // 0: the line names none
+    std::string level;  // emerg, alert, crit, error; empty for the configuration test
     std::wstring text;
 };
 
@@ -41,7 +41,8 @@ public:
     // kConfigTestWithinMs, the log said nothing, the test has not run in this run of quick
     // failures and no httpd.exe runs (else it waits for the next quick failure). serverCmd: the server's command line, run from launchDir. Returns the first
     // text logged, empty when none.
-    std::wstring Explain(uint64_t ranMs, const std::wstring& serverCmd, const std::wstring& launchDir);
+    std::wstring Explain(uint64_t ranMs, const std::wstring& serverCmd,
+                         const std::wstring& launchDir);
     // A server has run longer than kConfigTestWithinMs: the next quick failure may test again.
     void Settled() { m_tested = false; }
 
@@ -53,10 +54,11 @@ private:
     std::wstring m_setting;
     std::wstring m_path;  // the error log of the last launch
     bool m_configTest = false;
-    int64_t m_mark = 0;   // its size then
+    int64_t m_mark = 0;  // its size then
     bool m_tested = false;
 
-    std::vector<SaidLine> RunConfigTest(const std::wstring& serverCmd, const std::wstring& launchDir);
+    std::vector<SaidLine> RunConfigTest(const std::wstring& serverCmd,
+                                        const std::wstring& launchDir);
 };
 
 }  // namespace nb

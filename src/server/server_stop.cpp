@@ -109,7 +109,7 @@ std::vector<const nb::ProcessEntry*> SignalServers(const std::vector<nb::Process
 // A signalled server ends its own children (Apache's worker process, also httpd.exe): they are
 // waited for with it; any other server without the event is ended at once.
 void WaitForChildrenForceOthers(const std::vector<const nb::ProcessEntry*>& others,
-                               GracefulStop& stop) {
+                                GracefulStop& stop) {
     std::vector<uint32_t> signalled;
     for (const Waited& w : stop.waited) signalled.push_back(w.pid);
     for (const nb::ProcessEntry* p : others) {
@@ -130,13 +130,16 @@ void WaitTogetherThenForce(GracefulStop& stop, uint32_t ms) {
         if (now - stop.started >= ms) break;
         std::vector<nb::ProcessRef> handles;
         for (const Waited& w : waited) handles.push_back(w.process.Get());
-        int i = nb::Processes().WaitAnyProcessEnd(handles, static_cast<uint32_t>(ms - (now - stop.started)));
+        int i = nb::Processes().WaitAnyProcessEnd(handles,
+                                                  static_cast<uint32_t>(ms - (now - stop.started)));
         if (i < 0 || static_cast<std::size_t>(i) >= waited.size()) break;
-        LogGraceful(waited[static_cast<std::size_t>(i)], nb::Processes().MonotonicMs() - stop.started, stop.orphan);
+        LogGraceful(waited[static_cast<std::size_t>(i)],
+                    nb::Processes().MonotonicMs() - stop.started, stop.orphan);
         ++stop.ended;
         waited.erase(waited.begin() + i);
     }
-    const wchar_t* reason = nb::Processes().MonotonicMs() - stop.started >= ms ? L"timeout" : L"wait-failed";
+    const wchar_t* reason = nb::Processes().MonotonicMs() - stop.started >= ms ? L"timeout"
+                                                                               : L"wait-failed";
     for (const Waited& w : waited) stop.ended += Force(w.pid, reason, stop.orphan);
 }
 
@@ -186,7 +189,8 @@ int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs) {
     // home (under another file name, which the single-instance check does not see) keeps its
     // own. Apache's worker is judged by the server that created it.
     auto running = [&all](uint32_t pid) {
-        return std::any_of(all.begin(), all.end(), [pid](const nb::ProcessEntry& p) { return p.pid == pid; });
+        return std::any_of(all.begin(), all.end(),
+                           [pid](const nb::ProcessEntry& p) { return p.pid == pid; });
     };
     auto server = [&ours](uint32_t pid) -> const nb::ProcessEntry* {
         for (const nb::ProcessEntry& p : ours)

@@ -23,6 +23,8 @@ int StopOrphanServers(const std::wstring& serverExe, uint32_t gracefulMs);
 // The longest graceful wait used, whatever the settings say (Apache itself gives its child
 // 30 s): a graceful stop asked for ms waits BoundedStopMs(ms).
 constexpr uint32_t kMaxStopTimeoutMs = 60000;
-constexpr uint32_t BoundedStopMs(uint32_t ms) { return ms < kMaxStopTimeoutMs ? ms : kMaxStopTimeoutMs; }
+constexpr uint32_t BoundedStopMs(uint32_t ms) {
+    return ms < kMaxStopTimeoutMs ? ms : kMaxStopTimeoutMs;
+}
 
 }  // namespace nb

@@ -45,7 +45,8 @@ CHealthCheck::Outcome CHealthCheck::Start(uint32_t pid, uint32_t port, uint64_t 
     m_answer.clear();
     m_startedMs = nb::Processes().MonotonicMs();
     nb::SocketRef s = 0;
-    if (!nb::Sockets().BeginConnect(m_hWnd, WM_HEALTH_SOCKET, "127.0.0.1", static_cast<uint16_t>(port), &s))
+    if (!nb::Sockets().BeginConnect(m_hWnd, WM_HEALTH_SOCKET, "127.0.0.1",
+                                    static_cast<uint16_t>(port), &s))
         return Finish(kRefused);
     m_socket.Reset(s);
     nb::Windows().StartTimer(m_hWnd, TIMER_HEALTH_TIMEOUT, m_timeout);
@@ -69,7 +70,8 @@ CHealthCheck::Outcome CHealthCheck::OnSocket(std::uintptr_t wp, std::intptr_t lp
     if (event != FD_READ && event != FD_CLOSE) return Outcome::Pending;
     bool closed = event == FD_CLOSE;
     while (m_answer.size() < kAnswerBytes) {
-        int n = nb::Sockets().SocketReceive(m_socket.Get(), m_answer, kAnswerBytes - m_answer.size());
+        int n = nb::Sockets().SocketReceive(m_socket.Get(), m_answer,
+                                            kAnswerBytes - m_answer.size());
         if (n <= 0) {
             closed = closed || n == 0;
             break;
@@ -95,7 +97,8 @@ CHealthCheck::Outcome CHealthCheck::Finish(const wchar_t* failure) {
     Drop();
     const uint64_t ms = nb::Processes().MonotonicMs() - m_startedMs;
     if (failure == nullptr) {
-        if (!m_healthySaid) slog::Write("health-ok", {{"pid", m_pid}, {"port", m_port}, {"ms", ms}});
+        if (!m_healthySaid)
+            slog::Write("health-ok", {{"pid", m_pid}, {"port", m_port}, {"ms", ms}});
         m_healthySaid = true;
         m_answered = true;
         m_failures = 0;
@@ -106,8 +109,11 @@ CHealthCheck::Outcome CHealthCheck::Finish(const wchar_t* failure) {
     // A server still starting (loading its modules, scanned by an antivirus) is not hung yet.
     const bool starting = !m_answered && m_startedMs - m_launchMs < m_startPeriod;
     if (!starting) ++m_failures;
-    std::vector<slog::Field> fields{{"pid", m_pid}, {"port", m_port}, {"reason", failure},
-                                    {"failures", m_failures}, {"ms", ms}};
+    std::vector<slog::Field> fields{{"pid", m_pid},
+                                    {"port", m_port},
+                                    {"reason", failure},
+                                    {"failures", m_failures},
+                                    {"ms", ms}};
     if (starting) fields.emplace_back("starting", 1);
     slog::Write("health-failed", fields);
     return starting ? Outcome::Pending : Outcome::Failed;

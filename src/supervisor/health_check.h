@@ -22,7 +22,8 @@ public:
 
     // interval 0 leaves the check off: nothing here then makes a single call. A timeout below
     // kMinTimeoutMs is read as that.
-    void Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed, uint32_t startPeriod);
+    void Configure(uint32_t interval, uint32_t timeout, uint32_t failuresAllowed,
+                   uint32_t startPeriod);
     static constexpr uint32_t kMinTimeoutMs = 100;
     bool On() const { return m_interval != 0; }
     // Starts the interval timer (when on).
@@ -56,8 +57,8 @@ private:
     uint32_t m_timeout = 0;
     uint32_t m_failuresAllowed = 0;
     uint32_t m_startPeriod = 0;
-    uint32_t m_failures = 0;                // unhealthy checks in a row
-    const wchar_t* m_lastFailure = L"";     // refused, timeout or no-status
+    uint32_t m_failures = 0;             // unhealthy checks in a row
+    const wchar_t* m_lastFailure = L"";  // refused, timeout or no-status
 
     Outcome Finish(const wchar_t* failure);  // nullptr: healthy
     void Drop();
@@ -70,7 +71,7 @@ private:
     uint32_t m_port = 0;
     bool m_healthySaid = false;  // the log says the server answers, since the last change
     uint64_t m_launchMs = 0;
-    bool m_answered = false;     // this server has answered once: its start period is over
+    bool m_answered = false;  // this server has answered once: its start period is over
 };
 
 }  // namespace nb

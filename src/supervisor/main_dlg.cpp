@@ -32,7 +32,8 @@ void LogServerExited(uint32_t pid, bool known, uint32_t code, uint64_t ranMs) {
     } else {
         fields.emplace_back("code", code);
         fields.emplace_back("code_hex", Ascii(exit_codes::Hex(code)));
-        if (const char* meaning = exit_codes::MeaningOf(code)) fields.emplace_back("meaning", Ascii(meaning));
+        if (const char* meaning = exit_codes::MeaningOf(code))
+            fields.emplace_back("meaning", Ascii(meaning));
     }
     fields.emplace_back("ran_ms", ranMs);
     slog::Write("server-exited", fields);
@@ -136,11 +137,13 @@ bool CMainDlg::OnInitDialog() {
     }
     if (!WaitForServer()) {
         slog::Write("server-failed", {{"reason", supervisor_text::kNotReady},
-                                      {"port", m_apache.Port()}, {"attempts", kReadinessAttempts}});
+                                      {"port", m_apache.Port()},
+                                      {"attempts", kReadinessAttempts}});
         m_apache.ExplainFailure(nb::Processes().MonotonicMs() - m_apache.LaunchMs());
         m_exitReason = L"not-ready";
         Shutdown();
-        nb::Windows().MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct, MB_OK | MB_ICONWARNING);
+        nb::Windows().MsgBox(m_hWnd, supervisor_text::kNotReady, names::kProduct,
+                             MB_OK | MB_ICONWARNING);
         nb::Processes().EndProcess(kStartFailedExitCode);
         return false;
     }
@@ -185,7 +188,8 @@ bool CMainDlg::OpenBrowser() {
         }
         Pause();
     }
-    slog::Write("browser", {{"opened", 0}, {"reason", L"server-not-running"}, {"checks", kBrowserChecks}});
+    slog::Write("browser",
+                {{"opened", 0}, {"reason", L"server-not-running"}, {"checks", kBrowserChecks}});
     return false;
 }
 
@@ -251,7 +255,8 @@ void CMainDlg::OnMonitorTick() {
         m_lastSaid = m_apache.ExplainFailure(ranMs);
         if (m_crashLoop.Failed(ranMs)) {
             const char* meaning = known ? exit_codes::MeaningOf(code) : nullptr;
-            NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown", meaning ? Ascii(meaning) : L"");
+            NoteFailure(known ? Ascii(exit_codes::Hex(code)) : L"unknown",
+                        meaning ? Ascii(meaning) : L"");
         }
     }
     RestartServer();
@@ -278,11 +283,14 @@ void CMainDlg::OnHealthTick() {
 }
 
 void CMainDlg::OnHealthOutcome(CHealthCheck::Outcome outcome) {
-    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown || m_sessionEnding)
+    if (outcome != CHealthCheck::Outcome::Failed || !m_health.Hung() || m_shutDown ||
+        m_sessionEnding)
         return;
     const uint64_t ranMs = nb::Processes().MonotonicMs() - m_apache.LaunchMs();
-    slog::Write("server-hung", {{"pid", m_apache.ProcessId()}, {"port", m_apache.Port()},
-                                {"failures", m_health.Failures()}, {"last", m_health.LastFailure()},
+    slog::Write("server-hung", {{"pid", m_apache.ProcessId()},
+                                {"port", m_apache.Port()},
+                                {"failures", m_health.Failures()},
+                                {"last", m_health.LastFailure()},
                                 {"ran_ms", ranMs}});
     m_endNoted = true;
     m_lastSaid.clear();  // a hung server's log is not read: it has not ended
@@ -316,8 +324,7 @@ void CMainDlg::OnRestore() { RunRestoreDialog(m_home); }
 
 void CMainDlg::OnInitialize() { RunInitialize(m_home, m_hWnd, m_debug != 0); }
 
-bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp,
-                         std::intptr_t* result) {
+bool CMainDlg::OnMessage(uint32_t msg, std::uintptr_t wp, std::intptr_t lp, std::intptr_t* result) {
     using R = MessageRows<CMainDlg>;
     static const MessageEntry<CMainDlg> table[] = {
         R::Message<&CMainDlg::OnCreate>(WM_CREATE),

@@ -30,14 +30,17 @@ static bool Posts(const wchar_t* word, std::uint32_t message, std::uintptr_t wPa
 }
 
 int main() {
-    // The supervisor's window interface: WM_COMMAND ids and the tray double-click.
-    Check(Posts(L"show", 0x0111, 32771, 0), "show posts WM_COMMAND 32771");
-    Check(Posts(L"backup", 0x0111, 32776, 0), "backup posts WM_COMMAND 32776");
-    Check(Posts(L"restore", 0x0111, 32778, 0), "restore posts WM_COMMAND 32778");
-    Check(Posts(L"initialize", 0x0111, 32779, 0), "initialize posts WM_COMMAND 32779");
-    Check(Posts(L"about", 0x0111, 32777, 0), "about posts WM_COMMAND 32777");
-    Check(Posts(L"exit", 0x0111, 32773, 0), "exit posts WM_COMMAND 32773");
-    Check(Posts(L"open", 1124, 0, 515), "open posts message 1124 with wParam 0, lParam 515");
+    // The supervisor's window interface: WM_COMMAND ids and the tray double-click (their
+    // numbers are pinned by the supervisor's own unit test).
+    Check(Posts(L"show", 0x0111, ID_SHOW, 0), "show posts WM_COMMAND ID_SHOW");
+    Check(Posts(L"backup", 0x0111, ID_BACKUP, 0), "backup posts WM_COMMAND ID_BACKUP");
+    Check(Posts(L"restore", 0x0111, ID_RESTORE, 0), "restore posts WM_COMMAND ID_RESTORE");
+    Check(Posts(L"initialize", 0x0111, ID_INITIALIZE, 0),
+          "initialize posts WM_COMMAND ID_INITIALIZE");
+    Check(Posts(L"about", 0x0111, ID_TRAY_ABOUT, 0), "about posts WM_COMMAND ID_TRAY_ABOUT");
+    Check(Posts(L"exit", 0x0111, ID_TRAY_EXIT, 0), "exit posts WM_COMMAND ID_TRAY_EXIT");
+    Check(Posts(L"open", WM_TRAY_CALLBACK, 0, 515),
+          "open posts WM_TRAY_CALLBACK with wParam 0, lParam 515");
     Check(std::wcscmp(nbctl::kWindowTitle, L"nbmonitorDlg") == 0, "window title");
 
     // Only whole, exact words select a command.

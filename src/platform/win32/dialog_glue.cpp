@@ -87,8 +87,8 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wp, LPARAM lp) {
             Binding b;
             b.self = g_pending->self;
             b.modal = g_pending->modal;
-            b.original = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
-                hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc)));
+            b.original = reinterpret_cast<WNDPROC>(
+                ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc)));
             Bindings()[hwnd] = b;
             g_pending->self = nullptr;  // the controls that follow are not ours
         }
@@ -205,8 +205,7 @@ void LeaveModal(HWND hwnd, HWND ownerTop, OwnerDisabled& ownerOff) {
     if (::IsWindow(hwnd)) {
         // Hidden before the owner comes back, so that the owner is what gets activated.
         ::SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
-                       SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE |
-                           SWP_NOZORDER);
+                       SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
     }
     ownerOff.Restore();
     if (ownerTop != nullptr && ::GetActiveWindow() == hwnd) ::SetActiveWindow(ownerTop);
@@ -249,7 +248,7 @@ void Win32Dialogs::DestroyWin(WindowId hwnd) {
 }
 
 std::intptr_t Win32Dialogs::DefaultProc(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
-                                         std::intptr_t lp) {
+                                        std::intptr_t lp) {
     Binding* b = Find(H(hwnd));
     if (b != nullptr && b->original != nullptr)
         return ::CallWindowProcW(b->original, H(hwnd), msg, wp, lp);

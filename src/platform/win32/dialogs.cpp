@@ -21,8 +21,7 @@ WindowId Win32Dialogs::DialogItem(WindowId dialog, int id) {
     return W(::GetDlgItem(H(dialog), id));
 }
 
-ImageListRef Win32Dialogs::ImageListCreate(int cx, int cy, uint32_t flags, int initial,
-                                            int grow) {
+ImageListRef Win32Dialogs::ImageListCreate(int cx, int cy, uint32_t flags, int initial, int grow) {
     return reinterpret_cast<ImageListRef>(::ImageList_Create(cx, cy, flags, initial, grow));
 }
 
@@ -47,7 +46,7 @@ int Win32Dialogs::ListSetSmallImages(WindowId list, ImageListRef images) {
 }
 
 int Win32Dialogs::ListInsertColumn(WindowId list, int column, const std::wstring& title,
-                                    int width) {
+                                   int width) {
     LVCOLUMNW col = {};
     col.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     col.cx = width;
@@ -57,8 +56,7 @@ int Win32Dialogs::ListInsertColumn(WindowId list, int column, const std::wstring
         ::SendMessageW(H(list), LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&col)));
 }
 
-int Win32Dialogs::ListInsertItem(WindowId list, int index, const std::wstring& text,
-                                  int image) {
+int Win32Dialogs::ListInsertItem(WindowId list, int index, const std::wstring& text, int image) {
     LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     item.iItem = index;

@@ -20,10 +20,9 @@ namespace win {
 // it "from the system folder" would take whatever copy an installer left there). Names
 // Windows 7 lacks (win32u, combase, shcore: 8 and 10) are skipped where missing.
 constexpr const wchar_t* kPreloadedDlls[] = {
-    L"sechost.dll", L"advapi32.dll", L"version.dll", L"win32u.dll",  L"user32.dll",
-    L"gdi32.dll",   L"imm32.dll",    L"uxtheme.dll", L"ws2_32.dll",  L"shcore.dll",
-    L"shlwapi.dll", L"shell32.dll",  L"rpcrt4.dll",  L"combase.dll", L"ole32.dll",
-    L"msimg32.dll",
+    L"sechost.dll", L"advapi32.dll", L"version.dll", L"win32u.dll",  L"user32.dll",  L"gdi32.dll",
+    L"imm32.dll",   L"uxtheme.dll",  L"ws2_32.dll",  L"shcore.dll",  L"shlwapi.dll", L"shell32.dll",
+    L"rpcrt4.dll",  L"combase.dll",  L"ole32.dll",   L"msimg32.dll",
 };
 
 // What preloading needs of the system; a test stands in for it.
@@ -39,12 +38,15 @@ struct DllLoader {
 inline DllLoader SystemDllLoader() {
     DllLoader l;
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    l.searchFlags = kernel != nullptr && ::GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr;
+    l.searchFlags = kernel != nullptr &&
+                    ::GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr;
     l.loadFromSystemFolder = [](const wchar_t* name) {
         return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     };
     l.loadByPath = [](const wchar_t* path) { return ::LoadLibraryW(path); };
-    l.systemFolder = [](wchar_t* buffer, UINT chars) { return ::GetSystemDirectoryW(buffer, chars); };
+    l.systemFolder = [](wchar_t* buffer, UINT chars) {
+        return ::GetSystemDirectoryW(buffer, chars);
+    };
     return l;
 }
 

@@ -27,13 +27,13 @@ constexpr bool ShortWriteRequested(const std::wstring&) { return false; }
 }  // namespace
 
 uint32_t Win32Files::ProfileInt(const wchar_t* section, const wchar_t* key, int defaultValue,
-                                   const wchar_t* file) {
+                                const wchar_t* file) {
     return ::GetPrivateProfileIntW(section, key, defaultValue, file);
 }
 
 std::wstring Win32Files::ProfileString(const wchar_t* section, const wchar_t* key,
-                                          const wchar_t* defaultValue, const wchar_t* file,
-                                          std::size_t bufChars) {
+                                       const wchar_t* defaultValue, const wchar_t* file,
+                                       std::size_t bufChars) {
     if (bufChars == 0) return std::wstring();
     std::vector<wchar_t> buf(bufChars);
     DWORD n = ::GetPrivateProfileStringW(section, key, defaultValue, buf.data(),
@@ -113,7 +113,7 @@ int AbandonReplacement(const ReplacementPaths& paths, WriteError& why) {
 }  // namespace
 
 int Win32Files::ReplaceFileContent(const std::wstring& path, const std::string& bytes,
-                                      WriteError* error) {
+                                   WriteError* error) {
     WriteError ignored;
     WriteError& why = error != nullptr ? *error : ignored;
     why = WriteError::CannotOpen;
@@ -147,7 +147,7 @@ int Win32Files::AppendToFile(const std::wstring& path, const std::string& bytes)
 }
 
 int Win32Files::ReadFileFrom(const std::wstring& path, int64_t offset, std::size_t maxBytes,
-                                std::string& bytes) {
+                             std::string& bytes) {
     ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -158,7 +158,8 @@ int Win32Files::ReadFileFrom(const std::wstring& path, int64_t offset, std::size
     char chunk[16384];
     while (content.size() < maxBytes) {
         DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, maxBytes - content.size()));
+        const DWORD want = static_cast<DWORD>(
+            std::min<std::size_t>(sizeof chunk, maxBytes - content.size()));
         if (!::ReadFile(file.Get(), chunk, want, &got, nullptr)) return 0;
         if (got == 0) break;
         content.append(chunk, got);
@@ -170,7 +171,8 @@ int Win32Files::ReadFileFrom(const std::wstring& path, int64_t offset, std::size
 int64_t Win32Files::FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                                data.nFileSizeLow);
 }
 
 int Win32Files::RenameReplacing(const std::wstring& from, const std::wstring& to) {
@@ -178,12 +180,12 @@ int Win32Files::RenameReplacing(const std::wstring& from, const std::wstring& to
 }
 
 int Win32Files::MakeFolder(const std::wstring& path) {
-    return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
+    return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS
+               ? 1
+               : 0;
 }
 
-int Win32Files::RemoveFile(const std::wstring& path) {
-    return ::DeleteFileW(path.c_str()) ? 1 : 0;
-}
+int Win32Files::RemoveFile(const std::wstring& path) { return ::DeleteFileW(path.c_str()) ? 1 : 0; }
 
 int Win32Files::ListFolder(const std::wstring& pattern, std::vector<FindEntry>& out) {
     WIN32_FIND_DATAW data;

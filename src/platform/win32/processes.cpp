@@ -70,7 +70,8 @@ LocalTime Win32Processes::Now() {
     FILETIME localFile;
     ::SystemTimeToFileTime(&local, &localFile);
     auto ticks = [](const FILETIME& f) {
-        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) |
+                                    f.dwLowDateTime);
     };
     LocalTime t;
     t.year = local.wYear;
@@ -82,12 +83,13 @@ LocalTime Win32Processes::Now() {
     t.millisecond = local.wMilliseconds;
     // Both come from the same instant with the milliseconds dropped the same way, so the
     // difference is whole minutes.
-    t.utcOffsetMinutes = static_cast<int>((ticks(localFile) - ticks(utc) / 10000 * 10000) / 600000000);
+    t.utcOffsetMinutes = static_cast<int>((ticks(localFile) - ticks(utc) / 10000 * 10000) /
+                                          600000000);
     return t;
 }
 
 int Win32Processes::CreateHiddenProcess(std::wstring& cmdLine, const std::wstring& currentDir,
-                                       ProcessRef* process, uint32_t* pid) {
+                                        ProcessRef* process, uint32_t* pid) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -116,14 +118,17 @@ void DrainPipe(HANDLE pipe, std::size_t maxOutput, std::string& output) {
     DWORD available = 0;
     while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
         DWORD got = 0;
-        if (!::ReadFile(pipe, chunk, std::min<DWORD>(available, sizeof chunk), &got, nullptr) || got == 0) return;
-        output.append(chunk, std::min<std::size_t>(got, maxOutput - std::min(maxOutput, output.size())));
+        if (!::ReadFile(pipe, chunk, std::min<DWORD>(available, sizeof chunk), &got, nullptr) ||
+            got == 0)
+            return;
+        output.append(chunk,
+                      std::min<std::size_t>(got, maxOutput - std::min(maxOutput, output.size())));
     }
 }
 }  // namespace
 
 int Win32Processes::RunForOutput(std::wstring& cmdLine, const std::wstring& currentDir, uint32_t ms,
-                                std::size_t maxOutput, OutputRun* run) {
+                                 std::size_t maxOutput, OutputRun* run) {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 0)) return 0;
     ScopedKernelHandle reader(readEnd), writer(writeEnd);
@@ -136,8 +141,9 @@ int Win32Processes::RunForOutput(std::wstring& cmdLine, const std::wstring& curr
     auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
     HANDLE inherited[1] = {writer.Get()};
     if (listBytes == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &listBytes)) return 0;
-    const bool listed = ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                                    sizeof inherited, nullptr, nullptr) != 0;
+    const bool listed = ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                    inherited, sizeof inherited, nullptr,
+                                                    nullptr) != 0;
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
     si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
@@ -149,10 +155,11 @@ int Win32Processes::RunForOutput(std::wstring& cmdLine, const std::wstring& curr
     PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> line(cmdLine.begin(), cmdLine.end());
     line.push_back(L'\0');
-    const BOOL created = listed && ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                                     NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT,
-                                                     nullptr, currentDir.empty() ? nullptr : currentDir.c_str(),
-                                                     &si.StartupInfo, &pi);
+    const BOOL created = listed && ::CreateProcessW(
+                                       nullptr, line.data(), nullptr, nullptr, TRUE,
+                                       NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT,
+                                       nullptr, currentDir.empty() ? nullptr : currentDir.c_str(),
+                                       &si.StartupInfo, &pi);
     ::DeleteProcThreadAttributeList(list);
     writer.Reset();  // the child's copy is the one left: the pipe breaks when it ends
     if (!created) return 0;
@@ -257,8 +264,10 @@ int Win32Processes::WaitAnyProcessEnd(const std::vector<ProcessRef>& processes, 
     if (handles.empty()) return -1;
     // INFINITE is never meant: the callers give a bounded time.
     if (ms == INFINITE) --ms;
-    DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, ms);
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) return static_cast<int>(r - WAIT_OBJECT_0);
+    DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                       ms);
+    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size())
+        return static_cast<int>(r - WAIT_OBJECT_0);
     return -1;
 }
 

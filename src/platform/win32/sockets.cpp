@@ -30,8 +30,7 @@ sockaddr_in Ipv4Address(const char* address, uint16_t port) {
 }
 }  // namespace
 
-ProbeResult Win32Sockets::ProbeListen(const std::string& ansiAddress, uint16_t port,
-                                       int backlog) {
+ProbeResult Win32Sockets::ProbeListen(const std::string& ansiAddress, uint16_t port, int backlog) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, 0));
     if (!s) return ProbeResult::NoSocket;
     sockaddr_in addr = Ipv4Address(ansiAddress.c_str(), port);
@@ -65,7 +64,8 @@ int Win32Sockets::WildcardBindFree(uint16_t port) {
     sockaddr_in6 addr6 = {};
     addr6.sin6_family = AF_INET6;
     addr6.sin6_port = ::htons(port);
-    return ::bind(s6.Get(), reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) == SOCKET_ERROR ? 0 : 1;
+    return ::bind(s6.Get(), reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) == SOCKET_ERROR ? 0
+                                                                                               : 1;
 }
 
 #ifdef NB_TEST_HOOKS
@@ -76,7 +76,8 @@ int NoSynRetransmissions(std::uintptr_t socket) {
 #ifdef NB_TEST_HOOKS
     ++noSynRetransmissionCalls;
 #endif
-    TCP_INITIAL_RTO_PARAMETERS rto = {TCP_INITIAL_RTO_UNSPECIFIED_RTT, TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};
+    TCP_INITIAL_RTO_PARAMETERS rto = {TCP_INITIAL_RTO_UNSPECIFIED_RTT,
+                                      TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS};
     DWORD got = 0;
     return ::WSAIoctl(static_cast<SOCKET>(socket), SIO_TCP_INITIAL_RTO, &rto, sizeof rto, nullptr,
                       0, &got, nullptr, nullptr);
@@ -90,8 +91,8 @@ int Win32Sockets::TryConnect(const char* ipv4Address, uint16_t port) {
     return ::connect(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 1 : 0;
 }
 
-int Win32Sockets::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address,
-                                uint16_t port, SocketRef* socket) {
+int Win32Sockets::BeginConnect(WindowId hwnd, uint32_t msg, const char* ipv4Address, uint16_t port,
+                               SocketRef* socket) {
     ScopedSocket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!s) return 0;
     NoSynRetransmissions(s.Get());

@@ -131,8 +131,7 @@ public:
     int ImageListAddIcon(ImageListRef list, IconRef icon) override;
     int ImageListCount(ImageListRef list) override;
     int ListSetSmallImages(WindowId list, ImageListRef images) override;
-    int ListInsertColumn(WindowId list, int column, const std::wstring& title,
-                         int width) override;
+    int ListInsertColumn(WindowId list, int column, const std::wstring& title, int width) override;
     int ListInsertItem(WindowId list, int index, const std::wstring& text, int image) override;
     std::vector<int> SelectedRows(WindowId list) override;
     std::wstring ListItemText(WindowId list, int index) override;

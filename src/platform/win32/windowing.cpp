@@ -33,7 +33,7 @@ void* Win32Windows::LoadedIcon(int iconId) {
 }
 
 int Win32Windows::MsgBox(WindowId owner, const std::wstring& text, const wchar_t* caption,
-                          uint32_t style) {
+                         uint32_t style) {
     return ::MessageBoxW(H(owner), text.c_str(), caption != nullptr ? caption : AppTitle().c_str(),
                          style);
 }
@@ -69,7 +69,7 @@ int Win32Windows::PostMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp, std::i
 }
 
 std::intptr_t Win32Windows::SendMsg(WindowId hwnd, uint32_t msg, std::uintptr_t wp,
-                                     std::intptr_t lp) {
+                                    std::intptr_t lp) {
     return ::SendMessageW(H(hwnd), msg, wp, lp);
 }
 
