@@ -21,8 +21,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything loads user32, comctl32 or the shell (all delay-loaded).
     nb::win::RestrictDllSearchToSystem();
     nb::win::PreloadSystemDlls();
-    static nb::win::Win32Platform platform;
-    nb::SetPlatform(&platform);
+    // One object per role (an object of all of them, Win32Platform, would bring the run-time
+    // type support of multiple inheritance into the program).
+    static nb::win::Win32Files files;
+    static nb::win::Win32Processes processes;
+    static nb::win::Win32Sockets sockets;
+    static nb::win::Win32Windows windows;
+    static nb::win::Win32Dialogs dialogs;
+    static nb::win::Win32Shell shell;
+    nb::SetPlatform({&files, &processes, &sockets, &windows, &dialogs, &shell});
     nb::CnbmonitorApp app;
     return app.Run();
 }

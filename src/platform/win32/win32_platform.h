@@ -145,7 +145,8 @@ public:
     void DestroyIconRef(IconRef icon) override;
 };
 
-// Every role in one object, as the entry point installs it (SetPlatform(&platform)).
+// Every role in one object, for the Wine tests (the entry point installs one object per role:
+// this class would bring the run-time type support of multiple inheritance into the exe).
 class Win32Platform final : public Win32Files,
                             public Win32Processes,
                             public Win32Sockets,
