@@ -72,12 +72,7 @@ protected:
 
 IDialogs& Dialogs();
 
-struct ImageListTraits {
-    using Handle = ImageListRef;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle h) { return h != 0; }
-    static void Close(Handle h) { Dialogs().ImageListDestroy(h); }
-};
-using ScopedImageList = ScopedHandle<ImageListTraits>;
+inline void DestroyImageListRef(ImageListRef h) { Dialogs().ImageListDestroy(h); }
+using ScopedImageList = ScopedHandle<OpaqueTraits<ImageListRef, &DestroyImageListRef>>;
 
 }  // namespace nb

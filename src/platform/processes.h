@@ -90,12 +90,7 @@ protected:
 
 IProcesses& Processes();
 
-struct ProcessTraits {
-    using Handle = ProcessRef;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle h) { return h != 0; }
-    static void Close(Handle h) { Processes().CloseProcess(h); }
-};
-using ScopedProcess = ScopedHandle<ProcessTraits>;
+inline void CloseProcessRef(ProcessRef h) { Processes().CloseProcess(h); }
+using ScopedProcess = ScopedHandle<OpaqueTraits<ProcessRef, &CloseProcessRef>>;
 
 }  // namespace nb

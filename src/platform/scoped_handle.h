@@ -50,4 +50,13 @@ private:
     Handle m_handle;
 };
 
+// The traits of an opaque handle of the door (handles.h): 0 is none, Give hands it back.
+template <class H, void (*Give)(H)>
+struct OpaqueTraits {
+    using Handle = H;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle h) { return h != 0; }
+    static void Close(Handle h) { Give(h); }
+};
+
 }  // namespace nb

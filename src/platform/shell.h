@@ -24,12 +24,7 @@ protected:
 
 IShell& Shell();
 
-struct IconTraits {
-    using Handle = IconRef;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle h) { return h != 0; }
-    static void Close(Handle h) { Shell().DestroyIconRef(h); }
-};
-using ScopedIcon = ScopedHandle<IconTraits>;
+inline void ReleaseIconRef(IconRef h) { Shell().DestroyIconRef(h); }
+using ScopedIcon = ScopedHandle<OpaqueTraits<IconRef, &ReleaseIconRef>>;
 
 }  // namespace nb

@@ -46,12 +46,7 @@ protected:
 
 ISockets& Sockets();
 
-struct SocketRefTraits {
-    using Handle = SocketRef;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle h) { return h != 0; }
-    static void Close(Handle h) { Sockets().CloseSocket(h); }
-};
-using ScopedSocketRef = ScopedHandle<SocketRefTraits>;
+inline void CloseSocketRef(SocketRef h) { Sockets().CloseSocket(h); }
+using ScopedSocketRef = ScopedHandle<OpaqueTraits<SocketRef, &CloseSocketRef>>;
 
 }  // namespace nb

@@ -38,7 +38,9 @@ public:
     bool OpenBrowser();
     bool WaitForServer();
     void SetTrayIcon(uint32_t operation, int iconId);
-    // Stops everything, once, for the exit line's reason (m_exitReason): see StopOrder.
+    // Stops everything, once: the icon, the timers and the health check (StopOrder says which
+    // go first), and the servers, with a graceful stop of stop_timeout or of atMostMs when that
+    // is shorter; then the exit line with m_exitReason.
     void Shutdown(StopOrder order = StopOrder::IconFirst, uint32_t atMostMs = UINT32_MAX);
     // The data maintenance commands (maintenance.h), for this home and window.
     void OnBackup(int notify);
